@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the project.
+#   scripts/build.sh [release|sanitize]   (default: release)
+# Build trees live in build/<flavour> below the project root (ignored by git);
+# VEMLA_BUILD_ROOT moves them elsewhere.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+flavour=${1:-release}
+build_root=${VEMLA_BUILD_ROOT:-$root/build}
+build_dir=$build_root/$flavour
+
+cmake_args=(-G Ninja -DPython_EXECUTABLE=/usr/bin/python3)
+case "$flavour" in
+  release)  cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  sanitize) cmake_args+=(-DCMAKE_BUILD_TYPE=Debug -DVEMLA_SANITIZE=ON -DVEMLA_BUILD_BENCHMARKS=OFF) ;;
+  *) echo "build.sh: unknown flavour '$flavour' (release or sanitize)" >&2; exit 2 ;;
+esac
+
+cmake -S "$root" -B "$build_dir" "${cmake_args[@]}" >&2
+cmake --build "$build_dir" --parallel "$(nproc)" >&2
+echo "$build_dir"
