@@ -58,7 +58,7 @@ TEST(StateLogger, EveryIntegerTypeReachesOneOfTheFiveHeldTypes)
     ConcreteStateLogger logger(records);
     StateLogger& base = logger;
     base.log("int", -5);
-    base.log("int64", std::int64_t{-1} << 40);
+    base.log("int64", -(std::int64_t{1} << 40));
     base.log("uint64", std::uint64_t{18446744073709551615u});
     base.log("size", std::size_t{7});
     base.log("uint32", std::uint32_t{4000000000u});

@@ -141,7 +141,7 @@ TEST_F(TraceEnvironment, BuilderDomainsFileIsReadOnlyWithoutEnvironmentEntries)
 {
     // Without an environment configuration the builder's domains file applies.
     std::ofstream(domains_file()) << "env_probe::Traced trace_file\n";
-    ASSERT_EQ(run_child("ZEB_VEMLA_TRACE_FOLDER=" + quoted(environment_folder.str()) + " -u ZEB_VEMLA_TRACE_CONFIG",
+    ASSERT_EQ(run_child("-u ZEB_VEMLA_TRACE_CONFIG ZEB_VEMLA_TRACE_FOLDER=" + quoted(environment_folder.str()),
                         builder_folder.str(), domains_file()),
               0);
     expect_one_trace_file(environment_folder.path());

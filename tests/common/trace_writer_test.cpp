@@ -66,7 +66,6 @@ class CapturedLog {
 public:
     CapturedLog()
     {
-        using Sink = boost::log::sinks::synchronous_sink<boost::log::sinks::text_ostream_backend>;
         m_sink = boost::make_shared<Sink>();
         m_sink->locked_backend()->add_stream(boost::shared_ptr<std::ostream>(&m_text, boost::null_deleter()));
         m_sink->locked_backend()->auto_flush(true);
@@ -82,7 +81,8 @@ public:
 
 private:
     std::ostringstream m_text;
-    boost::shared_ptr<boost::log::sinks::sink> m_sink;
+    using Sink = boost::log::sinks::synchronous_sink<boost::log::sinks::text_ostream_backend>;
+    boost::shared_ptr<Sink> m_sink;
 };
 
 std::size_t count(const std::string& text, const std::string& what)
