@@ -47,8 +47,7 @@ const boost::log::attribute_name& function() {
 
 namespace {
 BoostLoggerWrapper make_logger(const char* channel, attributes::SeverityLevel level) {
-    return BoostLoggerWrapper(boost::log::keywords::channel = std::string(channel),
-                              boost::log::keywords::severity = level);
+    return BoostLoggerWrapper(channel, level);
 }
 }  // namespace
 

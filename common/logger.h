@@ -13,6 +13,8 @@
 
 #include <boost/filesystem/path.hpp>
 #include <boost/log/attributes/attribute_name.hpp>
+#include <boost/log/keywords/channel.hpp>
+#include <boost/log/keywords/severity.hpp>
 #include <boost/log/sources/global_logger_storage.hpp>
 #include <boost/log/sources/record_ostream.hpp>
 #include <boost/log/sources/severity_channel_logger.hpp>
@@ -52,7 +54,9 @@ class BoostLoggerWrapper
     using base_type = boost::log::sources::severity_channel_logger_mt<attributes::SeverityLevel, std::string>;
 
 public:
-    using base_type::base_type;
+    BoostLoggerWrapper() = default;
+    BoostLoggerWrapper(const std::string& channel, attributes::SeverityLevel default_severity)
+            : base_type((boost::log::keywords::channel = channel, boost::log::keywords::severity = default_severity)) {}
 };
 
 // The global loggers: channels "error", "warning", "info" and "verbose", each

@@ -95,9 +95,9 @@ boost::shared_ptr<LoggerGroup::FileSink> LoggerGroup::createFileSink(const boost
     if (!options.enabled) {
         return {};
     }
-    const boost::filesystem::path pattern =
-        boost::filesystem::path(escape_percent(folder.string())) /
-        (escape_percent(name) + "_log-%Y-%m-%d_%H-%M-%S.log");
+    // Only the file name part is a pattern to Boost.Log; the folder is taken
+    // literally, so escaping it would send the records to another folder.
+    const boost::filesystem::path pattern = folder / (escape_percent(name) + "_log-%Y-%m-%d_%H-%M-%S.log");
     // Append: a file reopened under the same name (a reinstall or a rotation
     // within the same second) must keep the records already written.
     auto sink = boost::log::add_file_log(boost::log::keywords::file_name = pattern,
