@@ -1,5 +1,7 @@
 #include "ipc_tools/ipc_tools.h"
 
+#include "common/contract.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -248,6 +250,21 @@ MessageType Message::simple_reply_type(const vemla_ipc::SimpleReplyData* table) 
 MessageType Message::read_block_type(const vemla_ipc::ReadBlockData* table) {
     return table ? from_read_block_wire(static_cast<int32_t>(table->type()))
                  : MessageType::UNSET;
+}
+
+Message create_query_request(QueryCode code, const std::string& client_id) {
+    common::contract::expects(code != QueryCode::undefined,
+                              "The query code for a QUERY request message may not be undefined");
+    return Message(MessageType::QUERY, client_id, static_cast<uint32_t>(code), "");
+}
+
+QueryCode get_query_code(const Message& message) {
+    common::contract::expects(message.type == MessageType::QUERY,
+                              "Can only extract query code from a QUERY message");
+    const auto* request = message.get_message_data()->content_as_SimpleRequestData();
+    const uint32_t value = request ? request->value() : 0;
+    return value >= static_cast<uint32_t>(QueryCode::unknown) ? QueryCode::unknown
+                                                              : static_cast<QueryCode>(value);
 }
 
 }  // namespace ipc_tools

@@ -364,3 +364,29 @@ TEST(MessageBody, ProtocolVersionAbsentReadsZero) {
     ASSERT_EQ(message.type, MessageType::SUCCESS);
     EXPECT_EQ(message.get_protocol_version().major(), 0u);
 }
+
+TEST(QueryMessages, CodeTravelsInValueAndReadsBackClamped) {
+    const Message query =
+            ipc_tools::create_query_request(ipc_tools::QueryCode::server_internal_state, "");
+    ASSERT_EQ(query.type, MessageType::QUERY);
+    EXPECT_EQ(ipc_tools::get_query_code(query), ipc_tools::QueryCode::server_internal_state);
+    EXPECT_EQ(query.get_message_data()->content_as_SimpleRequestData()->value(), 1u);
+
+    EXPECT_EQ(ipc_tools::get_query_code(Message(MessageType::QUERY, "", 7, "")),
+              ipc_tools::QueryCode::unknown);
+    EXPECT_EQ(ipc_tools::get_query_code(Message(MessageType::QUERY, "", 0, "")),
+              ipc_tools::QueryCode::undefined);
+}
+
+TEST(QueryMessages, ContractViolationsThrowLogicError) {
+    try {
+        ipc_tools::create_query_request(ipc_tools::QueryCode::undefined, "");
+        FAIL() << "undefined code accepted";
+    } catch (const std::logic_error& error) {
+        EXPECT_STREQ(error.what(),
+                     "Contract violation. The query code for a QUERY request message may not be "
+                     "undefined");
+    }
+    EXPECT_THROW(ipc_tools::get_query_code(Message(MessageType::RESPONSE, "", 1, "")),
+                 std::logic_error);
+}
