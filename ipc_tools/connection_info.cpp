@@ -174,6 +174,7 @@ std::string ConnectionInfo::build_connection_string() {
 }
 
 std::pair<bool, ConnectionInfo> ConnectionInfo::parse(const std::string& text, std::string& error) {
+    get_trace_context()->write_message("parse", text);
     ConnectionInfo info;
     const std::size_t colon = text.find(':');
     info.config = text.substr(0, colon);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bass/data_wrappers/metadata.h"
+#include "common/trace.h"
 
 #include <cstdint>
 #include <map>
@@ -35,7 +36,7 @@ extern template bool parse_value<unsigned int>(const std::string& text, unsigned
 
 /// Everything a client connects with; turned into the connection string the
 /// server reads at registration.
-class ConnectionInfo {
+class ConnectionInfo : private common::diagnostics::tracing::TraceDomain<ConnectionInfo> {
 public:
     ConnectionInfo() = default;
     ConnectionInfo(const ConnectionInfo&) = default;
