@@ -1,0 +1,57 @@
+#pragma once
+// The faults a client must survive, switched on per request kind. A rule
+// lets `skip` matching requests pass, then fires on the next `count` ones
+// (0: on every one from then on).
+#include "test_server/request_kind.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test_server {
+
+enum class Fault {
+    drop_reply,                // no reply at all
+    delay_reply,               // reply after delay_ms more
+    short_frame,               // a 7-byte reply
+    foreign_identifier,        // the reply with a file identifier other than "0011"
+    corrupt_body,              // the reply with its root offset pointing outside the frame
+    bad_request,               // BAD_REQUEST instead of the answer
+    not_ready,                 // NOT_READY to a raw block (first or later, by the rule's request)
+    forget_clients,            // forget every connection id first, as after a restart
+    lose_reads,                // drop the client's finished reads: NONE_PENDING with value 1
+    inconsistent_called_data,  // called blocks whose counts exceed their vectors
+    die_and_return,            // close the socket unanswered, forget everything, rebind after delay_ms
+};
+
+const char* fault_name(Fault fault);
+
+struct FaultRule {
+    Fault fault = Fault::drop_reply;
+    std::optional<RequestKind> on;  // nothing: any request
+    uint32_t skip = 0;
+    uint32_t count = 1;
+    uint32_t delay_ms = 0;
+};
+
+// "fault[:REQUEST|ANY[:count[:skip[:delay_ms]]]]", e.g. "drop_reply:CONNECT:1"
+// or "not_ready:PASS_NEXT_RAW_BLOCK". False with a reason on a bad text.
+bool parse_fault_rule(const std::string& text, FaultRule& rule, std::string& error);
+
+// Thread-safe: tests add rules while the server thread consumes them.
+class FaultTable {
+public:
+    void add(const FaultRule& rule);
+    void clear();
+    // The rules that fire for this request; counts and skips are consumed.
+    std::vector<FaultRule> take(RequestKind kind);
+    size_t size() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<FaultRule> m_rules;
+};
+
+}  // namespace test_server

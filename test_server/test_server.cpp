@@ -1,0 +1,222 @@
+#include "test_server/test_server.h"
+
+#include "test_server/wire_codec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+namespace test_server {
+
+namespace {
+
+constexpr std::chrono::milliseconds idle_poll{20};
+
+void spoil(Bytes& reply, Fault fault) {
+    switch (fault) {
+    case Fault::short_frame:
+        reply.resize(7);
+        break;
+    case Fault::foreign_identifier:
+        std::memcpy(reply.data() + 4, "XXXX", 4);
+        break;
+    case Fault::corrupt_body: {
+        // The identifier stays valid; the root offset points far outside.
+        const uint32_t offset = 0xFFFFFF00u;
+        std::memcpy(reply.data(), &offset, sizeof offset);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+TestServer::TestServer(ServerSettings settings)
+        : m_context(1), m_reply_latency_ms(settings.reply_latency_ms), m_logic(std::move(settings)) {}
+
+TestServer::~TestServer() { stop(); }
+
+void TestServer::bind_socket(const std::string& address) {
+    auto socket = std::make_unique<zmq::socket_t>(m_context, zmq::socket_type::router);
+    socket->set(zmq::sockopt::linger, 0);
+    socket->bind(address);
+    m_endpoint = socket->get(zmq::sockopt::last_endpoint);
+    m_socket = std::move(socket);
+}
+
+std::string TestServer::start(const std::string& bind_address) {
+    if (m_thread.joinable()) {
+        return m_endpoint;
+    }
+    bind_socket(bind_address);
+    m_stop = false;
+    m_thread = std::thread([this] { serve(); });
+    return m_endpoint;
+}
+
+void TestServer::stop() {
+    m_stop = true;
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    m_socket.reset();
+    m_scheduled.clear();
+}
+
+void TestServer::restart(std::chrono::milliseconds downtime) {
+    m_restart_downtime_ms = std::max<int64_t>(0, downtime.count());
+}
+
+nlohmann::ordered_json TestServer::report() const {
+    std::lock_guard<std::mutex> lock(m_logic_mutex);
+    auto report = m_logic.report();
+    report["ServerInformation"]["restarts"] = m_restarts.load();
+    return report;
+}
+
+uint64_t TestServer::requests_seen(RequestKind kind) const {
+    std::lock_guard<std::mutex> lock(m_logic_mutex);
+    return m_logic.requests_seen(kind);
+}
+
+void TestServer::serve() {
+    while (!m_stop && m_socket) {
+        const int64_t downtime = m_restart_downtime_ms.exchange(-1);
+        if (downtime >= 0) {
+            go_down_and_return(std::chrono::milliseconds(downtime));
+            continue;
+        }
+        auto timeout = idle_poll;
+        const auto now = Clock::now();
+        for (const auto& reply : m_scheduled) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(reply.due - now);
+            timeout = std::max(std::chrono::milliseconds(0), std::min(timeout, wait));
+        }
+        zmq::pollitem_t item{m_socket->handle(), 0, ZMQ_POLLIN, 0};
+        zmq::poll(&item, 1, timeout);
+        if (item.revents & ZMQ_POLLIN) {
+            receive_all();
+        }
+        send_due(Clock::now());
+    }
+}
+
+void TestServer::receive_all() {
+    while (m_socket && !m_stop) {
+        std::vector<zmq::message_t> frames;
+        zmq::message_t frame;
+        if (!m_socket->recv(frame, zmq::recv_flags::dontwait)) {
+            return;
+        }
+        bool more = frame.more();
+        frames.push_back(std::move(frame));
+        while (more) {
+            zmq::message_t part;
+            (void)m_socket->recv(part, zmq::recv_flags::none);
+            more = part.more();
+            frames.push_back(std::move(part));
+        }
+        if (frames.size() >= 2) {
+            answer(std::move(frames));
+        }
+    }
+}
+
+void TestServer::answer(std::vector<zmq::message_t> frames) {
+    zmq::message_t body = std::move(frames.back());
+    frames.pop_back();  // what is left is the envelope: identity and delimiter
+    const auto request = decode_request(static_cast<const uint8_t*>(body.data()), body.size());
+    const auto fired = m_faults.take(request.kind);
+
+    ContentFaults content;
+    std::vector<Fault> transport;
+    uint32_t delay_ms = m_reply_latency_ms;
+    for (const auto& rule : fired) {
+        switch (rule.fault) {
+        case Fault::die_and_return:
+            go_down_and_return(std::chrono::milliseconds(rule.delay_ms));
+            return;  // the request dies with the socket
+        case Fault::forget_clients: {
+            std::lock_guard<std::mutex> lock(m_logic_mutex);
+            m_logic.forget_clients();
+            break;
+        }
+        case Fault::bad_request: content.bad_request = true; break;
+        case Fault::not_ready: content.not_ready = true; break;
+        case Fault::lose_reads: content.lose_reads = true; break;
+        case Fault::inconsistent_called_data: content.inconsistent_called_data = true; break;
+        case Fault::delay_reply: delay_ms += rule.delay_ms; break;
+        default: transport.push_back(rule.fault); break;
+        }
+    }
+
+    Bytes reply;
+    {
+        std::lock_guard<std::mutex> lock(m_logic_mutex);
+        reply = m_logic.handle(request, content, Clock::now());
+    }
+    for (const Fault fault : transport) {
+        if (fault == Fault::drop_reply) {
+            return;
+        }
+        spoil(reply, fault);
+    }
+    if (delay_ms == 0) {
+        send_reply(frames, reply);
+        return;
+    }
+    m_scheduled.push_back({Clock::now() + std::chrono::milliseconds(delay_ms), std::move(frames), std::move(reply)});
+}
+
+void TestServer::send_due(Clock::time_point now) {
+    // Due replies go out in the order they fell due.
+    std::stable_sort(m_scheduled.begin(), m_scheduled.end(),
+                     [](const ScheduledReply& a, const ScheduledReply& b) { return a.due < b.due; });
+    size_t sent = 0;
+    while (sent < m_scheduled.size() && m_scheduled[sent].due <= now) {
+        send_reply(m_scheduled[sent].envelope, m_scheduled[sent].body);
+        ++sent;
+    }
+    m_scheduled.erase(m_scheduled.begin(), m_scheduled.begin() + static_cast<std::ptrdiff_t>(sent));
+}
+
+void TestServer::send_reply(std::vector<zmq::message_t>& envelope, const Bytes& body) {
+    // A client that went away is no error: ROUTER drops what it cannot route.
+    for (auto& frame : envelope) {
+        m_socket->send(frame, zmq::send_flags::sndmore);
+    }
+    m_socket->send(zmq::buffer(body.data(), body.size()), zmq::send_flags::none);
+}
+
+void TestServer::go_down_and_return(std::chrono::milliseconds downtime) {
+    m_socket.reset();
+    m_scheduled.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_logic_mutex);
+        m_logic.restart();
+    }
+    ++m_restarts;
+    const auto back_at = Clock::now() + downtime;
+    while (!m_stop && Clock::now() < back_at) {
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(idle_poll, downtime));
+    }
+    // The port may take a moment to be free again.
+    const std::string address = m_endpoint;
+    for (int attempt = 0; !m_stop; ++attempt) {
+        try {
+            bind_socket(address);
+            return;
+        } catch (const zmq::error_t& error) {
+            if (attempt >= 250) {
+                std::cerr << "vemla_test_server: cannot bind " << address << " again: " << error.what() << "\n";
+                m_stop = true;
+                return;
+            }
+            std::this_thread::sleep_for(idle_poll);
+        }
+    }
+}
+
+}  // namespace test_server
