@@ -7,6 +7,8 @@
 #include <iomanip>
 #include <iostream>
 
+#include <boost/log/core.hpp>
+
 #include "common/logger.h"
 
 namespace common {
@@ -66,6 +68,11 @@ ActiveTraceContext::ActiveTraceContext()
       m_trace_writer([this](const std::string& line) { m_file_writer.write(line); }),
       m_worker("tracing", nullptr)
 {
+    // Made before this object, so destroyed after it: the last queued lines
+    // are written while logging still exists.
+    boost::log::core::get();
+    common::logging::verbose::get();
+    common::logging::error::get();
 }
 
 ActiveTraceContext::~ActiveTraceContext()

@@ -5,9 +5,13 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <regex>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
@@ -50,10 +54,16 @@ std::string quoted(const std::string& text)
 
 // Runs the child test with the given environment assignments; its exit
 // status is that of its own assertions.
-int run_child(const std::string& environment, const std::string& builder_folder, const std::string& domains_file)
+// `ids` lists the unique ids the child hands to the builder, separated by
+// '|': "s:" before a text id, "i:" before a number.
+int run_child(const std::string& environment,
+              const std::string& builder_folder,
+              const std::string& domains_file,
+              const std::string& ids = "s:client_a")
 {
     const std::string command = "env " + environment + " " + CHILD_MARK + "=1 VEMLA_CHILD_BUILDER_FOLDER=" +
-                                quoted(builder_folder) + " VEMLA_CHILD_DOMAINS_FILE=" + quoted(domains_file) + " " +
+                                quoted(builder_folder) + " VEMLA_CHILD_DOMAINS_FILE=" + quoted(domains_file) +
+                                " VEMLA_CHILD_IDS=" + quoted(ids) + " " +
                                 quoted(self_path()) + " --gtest_filter=TraceEnvironmentChild.* > /dev/null";
     return std::system(command.c_str());
 }
@@ -80,11 +90,19 @@ TEST(TraceEnvironmentChild, TraceThroughTheBuilder)
     if (!std::getenv(CHILD_MARK)) {
         GTEST_SKIP() << "runs only as a child of the TraceEnvironment tests";
     }
-    tracing::context()
-        .using_trace_output_folder(std::getenv("VEMLA_CHILD_BUILDER_FOLDER"))
-        .with_trace_domains_file(std::getenv("VEMLA_CHILD_DOMAINS_FILE"))
-        .with_trace_file_unique_id("client_a")
-        .initialise();
+    auto& builder = tracing::context()
+                        .using_trace_output_folder(std::getenv("VEMLA_CHILD_BUILDER_FOLDER"))
+                        .with_trace_domains_file(std::getenv("VEMLA_CHILD_DOMAINS_FILE"));
+    std::vector<std::string> ids;
+    boost::algorithm::split(ids, std::string(std::getenv("VEMLA_CHILD_IDS")), boost::algorithm::is_any_of("|"));
+    for (const auto& id : ids) {
+        if (id.rfind("i:", 0) == 0) {
+            builder.with_trace_file_unique_id(std::stoi(id.substr(2)));
+        } else {
+            builder.with_trace_file_unique_id(id.substr(2));
+        }
+    }
+    builder.initialise();
     tracing::context().with_trace_file_unique_id("client_b").using_trace_output_folder("/elsewhere").initialise();
     env_probe::Traced::run();
     EXPECT_FALSE(env_probe::NotListed::active());
@@ -106,13 +124,17 @@ protected:
     vemla_test::TempFolder builder_folder;
 };
 
-void expect_one_trace_file(const fs::path& folder)
+std::string self_stem()
+{
+    return fs::path(self_path()).stem().string();
+}
+
+void expect_one_trace_file(const fs::path& folder, const std::string& unique_suffix = "_client_a")
 {
     const auto names = files_in(folder);
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_NE(names[0].find("_client_a_"), std::string::npos) << names[0];
-    EXPECT_EQ(names[0].find("client_b"), std::string::npos) << names[0];
-    EXPECT_EQ(names[0].substr(names[0].size() - 8), "_0.trace");
+    const std::regex name(self_stem() + unique_suffix + R"(_\d{4}-\d\d-\d\d_T\d\d-\d\d-\d\d_0\.trace)");
+    EXPECT_TRUE(std::regex_match(names[0], name)) << names[0];
     const auto text = contents(folder / names[0]);
     EXPECT_NE(text.find("env_probe::Traced::run [ENTER] \n"), std::string::npos) << text;
     EXPECT_NE(text.find("env_probe::Traced::run [TRACE]  from the child\n"), std::string::npos) << text;
@@ -145,6 +167,24 @@ TEST_F(TraceEnvironment, BuilderDomainsFileIsReadOnlyWithoutEnvironmentEntries)
                         builder_folder.str(), domains_file()),
               0);
     expect_one_trace_file(environment_folder.path());
+}
+
+TEST_F(TraceEnvironment, UniqueIdsMustBePortableAndNonNegative)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"s:run_1.2-x|s:with blank|s:a/b|s:c:d|i:-1", "_run_1.2-x"},
+        {"s:first|i:0", "_0"},
+        {"i:42|s:", ""},  // the empty id is taken, and means no suffix
+    };
+    for (const auto& [ids, suffix] : cases) {
+        vemla_test::TempFolder folder;
+        ASSERT_EQ(run_child("ZEB_VEMLA_TRACE_FOLDER=" + quoted(folder.str()) +
+                                " ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()),
+                            builder_folder.str(), domains_file(), ids),
+                  0)
+            << ids;
+        expect_one_trace_file(folder.path(), suffix);
+    }
 }
 
 }  // namespace

@@ -12,10 +12,13 @@
 #include <boost/core/null_deleter.hpp>
 #include <boost/filesystem.hpp>
 #include <boost/log/core.hpp>
+#include <boost/log/expressions.hpp>
 #include <boost/log/sinks/sync_frontend.hpp>
 #include <boost/log/sinks/text_ostream_backend.hpp>
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+#include "common/trace.h"
 #include "common/trace_file_writer.h"
 #include "common/trace_writer.h"
 #include "temp_folder.h"
@@ -64,11 +67,16 @@ TEST(TraceWriter, ModesOutsideTheTableWriteNothing)
 // Captures the records of the logging core while alive.
 class CapturedLog {
 public:
-    CapturedLog()
+    // Without a filter the sink takes every record.
+    explicit CapturedLog(bool take_verbose = true)
     {
         m_sink = boost::make_shared<Sink>();
         m_sink->locked_backend()->add_stream(boost::shared_ptr<std::ostream>(&m_text, boost::null_deleter()));
         m_sink->locked_backend()->auto_flush(true);
+        if (!take_verbose) {
+            m_sink->set_filter(boost::log::expressions::attr<common::logging::attributes::SeverityLevel>("Severity") !=
+                               common::logging::attributes::verbose);
+        }
         boost::log::core::get()->add_sink(m_sink);
     }
     ~CapturedLog() { boost::log::core::get()->remove_sink(m_sink); }
@@ -124,6 +132,36 @@ TEST(TraceWriter, AThrowingWriterIsReportedOnceAndLaterLinesAreStillWritten)
     const auto text = log.text();
     EXPECT_EQ(count(text, "writer broke on bad 1"), 1u) << text;
     EXPECT_EQ(count(text, "bad 2"), 0u) << text;
+}
+
+template <int N>
+class VerboseProbe : private common::diagnostics::tracing::TraceDomain<VerboseProbe<N>> {
+    using Domain = common::diagnostics::tracing::TraceDomain<VerboseProbe<N>>;
+
+public:
+    static bool active() { return Domain::get_trace_context()->is_active(); }
+    static void run() { auto trace = Domain::create_trace("run"); }
+};
+
+// A domain routed to the verbose log is off unless a sink would take the
+// verbose records.
+TEST(TraceWriter, VerboseLogModeNeedsASinkThatTakesVerboseRecords)
+{
+    namespace testability = common::diagnostics::tracing::testability;
+    {
+        CapturedLog log(false);
+        testability::set_default_trace_mode(TraceMode::verbose_log);
+        testability::set_enabled_trace_domains("(anonymous namespace)::VerboseProbe<1>");
+        EXPECT_FALSE(VerboseProbe<1>::active());
+    }
+    CapturedLog log(true);
+    testability::set_default_trace_mode(TraceMode::verbose_log);
+    testability::set_enabled_trace_domains("(anonymous namespace)::VerboseProbe<2>");
+    EXPECT_TRUE(VerboseProbe<2>::active());
+    VerboseProbe<2>::run();
+    testability::wait_for_trace_writer();
+    const std::regex line(R"(\d+\.\d{3}ms  thread:0x[0-9a-f]+ \(anonymous namespace\)::VerboseProbe<2>::run \[ENTER\] \n)");
+    EXPECT_TRUE(std::regex_search(log.text(), line)) << log.text();
 }
 
 std::string executable_stem()
