@@ -38,7 +38,10 @@ ActiveObject::~ActiveObject() {
 }
 
 void ActiveObject::send(Task task) {
-    m_state->queue.send(std::move(task));
+    // Keep the queue alive until the wake-up is done: the task may destroy
+    // this object on the worker before send() returns.
+    const std::shared_ptr<SharedState> state = m_state;
+    state->queue.send(std::move(task));
 }
 
 void ActiveObject::queue_stop_tasks() {
