@@ -154,7 +154,9 @@ DataView matrix_rows(const MatView<T>& whole, uint64_t begin, uint64_t end) {
     std::vector<T> values(rows * columns);
     MatView<T> target;
     target.view(values.data(), rows, columns, columns == 0 ? 1 : columns, 1);
-    whole.submatrix(begin, 0, rows, columns, 1, 1).copy_to(target);
+    if (rows != 0 && columns != 0) {
+        whole.submatrix(begin, 0, rows, columns, 1, 1).copy_to(target);
+    }
     return DataView(target, values);
 }
 
