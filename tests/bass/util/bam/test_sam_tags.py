@@ -210,7 +210,15 @@ def test_pysam_decodes_the_recomputed_modifications(generated):
                 continue
             read = by_name[record.query_name]
             found = {key: list(value) for key, value in (record.modified_bases or {}).items() if value}
-            assert found == expected_modifications(read), record.query_name
+            expected = expected_modifications(read)
+            # htslib 1.16 reports made-up positions for a numeric-code channel
+            # that lists none; the tag text itself must show the empty list.
+            mm = record.get_tag("Mm")
+            for key in set(found) - set(expected):
+                base, _, code = key
+                if isinstance(code, int) and (f"{base}+{code};" in mm or f"{base}+{code}?;" in mm):
+                    del found[key]
+            assert found == expected, record.query_name
             seen += 1
     assert seen == len(reads)
 
