@@ -245,6 +245,14 @@ DataTable ReadAlignmentHelper::create_alignment_table_from_read_holder(const Rea
     if (rows > 0 && view.data == nullptr) {
         throw std::runtime_error("Align results table has rows but no data.");
     }
+    // An owned table knows how many bytes it really holds; a row count beyond
+    // them would make the copy read past its end.
+    using TableOwner = DataView::Owner<DataTable>;
+    if (auto* owned = dynamic_cast<TableOwner*>(view.owner.get())) {
+        if (owned->value().data.size() < rows * table.row_size) {
+            throw std::runtime_error("Align results table holds fewer bytes than its rows.");
+        }
+    }
     table.num_rows = rows;
     const auto* bytes = static_cast<const uint8_t*>(view.data);
     table.data.assign(bytes, bytes + rows * table.row_size);
