@@ -98,12 +98,16 @@ Message::Message(flatbuffers::FlatBufferBuilder& builder) { adopt_builder(builde
 void Message::adopt_builder(flatbuffers::FlatBufferBuilder& builder) {
     // The detached buffer itself is the free callback's hint: deleting it
     // gives the memory back through whatever allocator the builder used.
-    auto* holder = new flatbuffers::DetachedBuffer(builder.Release());
+    flatbuffers::DetachedBuffer released = builder.Release();
+    auto* holder = new (std::nothrow) flatbuffers::DetachedBuffer(std::move(released));
     Body body(new (std::nothrow) zmq_msg_t);
-    if (!body || zmq_msg_init_data(body.get(), holder->data(), holder->size(),
-                                   &Message::free_builder_buffer, holder) != 0) {
-        // Absorbed: the message stays UNSET and empty and a later send refuses it.
-        body.release();
+    if (!holder || !body ||
+        zmq_msg_init_data(body.get(), holder->data(), holder->size(),
+                          &Message::free_builder_buffer, holder) != 0) {
+        // Absorbed: the message stays UNSET and empty and a later send refuses
+        // it. The buffer goes back to its allocator with the holder (or with
+        // `released` when the holder could not be made).
+        delete body.release();
         delete holder;
         return;
     }
@@ -188,7 +192,7 @@ Message Message::copy() const {
 }
 
 const vemla_ipc::MessageData* Message::get_message_data() const {
-    return vemla_ipc::GetMessageData(data());
+    return m_body ? vemla_ipc::GetMessageData(data()) : nullptr;
 }
 
 const uint8_t* Message::data() const {
@@ -261,7 +265,8 @@ Message create_query_request(QueryCode code, const std::string& client_id) {
 QueryCode get_query_code(const Message& message) {
     common::contract::expects(message.type == MessageType::QUERY,
                               "Can only extract query code from a QUERY message");
-    const auto* request = message.get_message_data()->content_as_SimpleRequestData();
+    const auto* root = message.get_message_data();
+    const auto* request = root ? root->content_as_SimpleRequestData() : nullptr;
     const uint32_t value = request ? request->value() : 0;
     return value >= static_cast<uint32_t>(QueryCode::unknown) ? QueryCode::unknown
                                                               : static_cast<QueryCode>(value);

@@ -53,7 +53,7 @@ public:
 
     bool empty() const { return !m_body; }
 
-    /// Root of the body; only valid when `empty()` is false.
+    /// Root of the body; nullptr when `empty()`.
     const vemla_ipc::MessageData* get_message_data() const;
 
     /// Raw body bytes (nullptr / 0 when empty).
