@@ -223,4 +223,6 @@ std::pair<bool, ConnectionInfo> ConnectionInfo::parse(const std::string& text, s
     return {true, info};
 }
 
+uint32_t connect_priority_code(uint32_t priority) { return priority <= 2 ? 2 - priority : priority; }
+
 }  // namespace ipc_tools

@@ -65,4 +65,9 @@ public:
     uint32_t timeout_interval = 0;
 };
 
+/// The `value` a CONNECT request carries for a connection priority: the
+/// server ranks the other way round, so 0 to 2 are mirrored; any other
+/// priority is sent as it is.
+uint32_t connect_priority_code(uint32_t priority);
+
 }  // namespace ipc_tools

@@ -344,3 +344,11 @@ TEST(ConnectionStringParse, DefaultsAndFailures) {
         EXPECT_EQ(info.align_type, "auto");
     }
 }
+
+TEST(ConnectPriority, LowestThreeAreMirrored) {
+    EXPECT_EQ(ipc_tools::connect_priority_code(0), 2u);
+    EXPECT_EQ(ipc_tools::connect_priority_code(1), 1u);
+    EXPECT_EQ(ipc_tools::connect_priority_code(2), 0u);
+    EXPECT_EQ(ipc_tools::connect_priority_code(3), 3u);
+    EXPECT_EQ(ipc_tools::connect_priority_code(17), 17u);
+}
