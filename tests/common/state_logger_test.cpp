@@ -101,15 +101,4 @@ TEST(StateLogger, TextIsNeverTakenForBoolThroughBaseOrDerivedReference)
     EXPECT_EQ(held<std::string>(records[3]), held<std::string>(records[0]));
 }
 
-TEST(StateLogger, RepeatedKeysAreKeptAsSeparateRecords)
-{
-    std::vector<StateRecord> records;
-    ConcreteStateLogger logger(records);
-    logger.log("k", 1LL);
-    logger.log("k", 2LL);
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(held<long long>(records[0]), 1);
-    EXPECT_EQ(held<long long>(records[1]), 2);
-}
-
 }  // namespace

@@ -106,12 +106,6 @@ TEST(TraceConfiguration, OnlyExactEntriesSwitchOnHftraceDomains)
     EXPECT_EQ(mode_of("hftrace::"), TraceMode::off);
 }
 
-TEST(TraceConfiguration, DomainsMustBeNamedInFull)
-{
-    configure("VemlaClientImpl stdout\n");
-    EXPECT_EQ(mode_of("vemla::VemlaClientImpl"), TraceMode::off);
-}
-
 TEST(TraceConfiguration, ConfiguringReplacesEarlierEntries)
 {
     configure("first stdout\n");

@@ -41,18 +41,6 @@ TEST(TraceWriter, TimestampsAreMillisecondsWithThreeDecimals)
     EXPECT_EQ(ActiveTraceContext::create_timestamp(nanoseconds(5000999999)), "5000.999ms ");
 }
 
-TEST(TraceWriter, DecoratedLineLayout)
-{
-    auto& writer = ActiveTraceContext::instance();
-    const std::regex entry(R"(^\d+\.\d{3}ms  thread:0x[0-9a-f]+ vemla::VemlaClientImpl::set_priority \[ENTER\] $)");
-    EXPECT_TRUE(std::regex_match(writer.decorate_output(ActiveTraceContext::ENTRY_TAG,
-                                                        "vemla::VemlaClientImpl::set_priority"),
-                                 entry));
-    const std::regex message(R"(^\d+\.\d{3}ms  thread:0x[0-9a-f]+ body \[TRACE\]  detail text$)");
-    EXPECT_TRUE(std::regex_match(writer.decorate_output(ActiveTraceContext::MESSAGE_TAG, "body", "detail text"),
-                                 message));
-}
-
 TEST(TraceWriter, ModesOutsideTheTableWriteNothing)
 {
     vemla_test::CollectedTraceLines collected;
