@@ -66,7 +66,12 @@ ActiveTraceContext::ActiveTraceContext()
               line);
       }),
       m_trace_writer([this](const std::string& line) { m_file_writer.write(line); }),
-      m_worker("tracing", nullptr)
+      // Tasks catch their writers' errors; should the worker end all the
+      // same, later lines are dropped rather than queued for nobody.
+      m_worker("tracing", [this](const std::exception& e) {
+          m_stopped = true;
+          log_error(std::string("trace writer stopped: ") + e.what());
+      })
 {
     // Made before this object, so destroyed after it: the last queued lines
     // are written while logging still exists.

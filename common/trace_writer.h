@@ -76,7 +76,7 @@ private:
     Writer m_trace_writer;
     unsigned m_reported_failures = 0;  // one bit per mode
 
-    std::atomic<bool> m_stopped{false};
+    std::atomic<bool> m_stopped{false};  // set by flush() or if the worker ends
     // Last member: destroyed first, so queued lines are written while the
     // writers still exist.
     common::ActiveObject m_worker;
