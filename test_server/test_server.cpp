@@ -3,6 +3,7 @@
 #include "test_server/wire_codec.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 
@@ -127,7 +128,16 @@ void TestServer::receive_all() {
 void TestServer::answer(std::vector<zmq::message_t> frames) {
     zmq::message_t body = std::move(frames.back());
     frames.pop_back();  // what is left is the envelope: identity and delimiter
-    const auto request = decode_request(static_cast<const uint8_t*>(body.data()), body.size());
+    // ZeroMQ may hand over a slice of its receive buffer at any address;
+    // FlatBuffers reads its scalars in place, so align the frame first.
+    const auto* data = static_cast<const uint8_t*>(body.data());
+    std::vector<uint64_t> aligned;
+    if (reinterpret_cast<uintptr_t>(data) % alignof(uint64_t) != 0) {
+        aligned.resize((body.size() + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+        std::memcpy(aligned.data(), data, body.size());
+        data = reinterpret_cast<const uint8_t*>(aligned.data());
+    }
+    const auto request = decode_request(data, body.size());
     const auto fired = m_faults.take(request.kind);
 
     ContentFaults content;

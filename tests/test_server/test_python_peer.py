@@ -9,6 +9,7 @@ import os
 import random
 import subprocess
 import sys
+import tempfile
 
 import pytest
 
@@ -52,22 +53,31 @@ TIMEOUT_MS = 10000
 # The server process
 
 def start_server(endpoint, *extra):
+    # Diagnostics go to a file: a full pipe must never block the server.
+    log = tempfile.TemporaryFile(mode="w+")
     proc = subprocess.Popen([SERVER, "--endpoint", endpoint, *extra],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                            stdout=subprocess.PIPE, stderr=log, text=True)
+    proc.log = log
     line = proc.stdout.readline()
     if not line.startswith("endpoint: "):
         proc.kill()
-        raise RuntimeError("server did not start: %r %r" % (line, proc.stderr.read()))
+        proc.wait()
+        log.seek(0)
+        raise RuntimeError("server did not start: %r %r" % (line, log.read()))
     return proc, line[len("endpoint: "):].strip()
 
 
 def stop_server(proc):
     proc.terminate()
     try:
-        assert proc.wait(timeout=20) == 0
+        code = proc.wait(timeout=20)
+        proc.log.seek(0)
+        assert code == 0, "server ended with %s: %s" % (code, proc.log.read())
     finally:
         if proc.poll() is None:
             proc.kill()
+            proc.wait()
+        proc.log.close()
 
 
 @pytest.fixture(params=["tcp", "ipc"])
