@@ -5,6 +5,7 @@
 
 #include "common/trace_configuration.h"
 #include "common/trace_testability.h"
+#include "trace_test_support.h"
 
 namespace {
 
@@ -143,8 +144,12 @@ TEST(TraceConfiguration, EntriesStoredWithModeOffCountAsAbsentOrSwitchOff)
 TEST(TraceConfiguration, UnreadableFileLeavesNoEntries)
 {
     configure("kept stdout\n");
+    vemla_test::CapturedLog log;
     testability::configure_trace_domains(std::string("/nonexistent/folder/trace.cfg"));
     EXPECT_EQ(mode_of("kept"), TraceMode::off);
+    EXPECT_NE(log.text().find("Could not read trace configuration file: /nonexistent/folder/trace.cfg"),
+              std::string::npos)
+        << log.text();
     // An empty path changes nothing.
     configure("kept stdout\n");
     testability::configure_trace_domains(std::string());

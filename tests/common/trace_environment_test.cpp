@@ -8,6 +8,7 @@
 #include <regex>
 #include <utility>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/algorithm/string/classification.hpp>
@@ -59,12 +60,13 @@ std::string quoted(const std::string& text)
 int run_child(const std::string& environment,
               const std::string& builder_folder,
               const std::string& domains_file,
-              const std::string& ids = "s:client_a")
+              const std::string& ids = "s:client_a",
+              const std::string& child_test = "TraceThroughTheBuilder")
 {
     const std::string command = "env " + environment + " " + CHILD_MARK + "=1 VEMLA_CHILD_BUILDER_FOLDER=" +
                                 quoted(builder_folder) + " VEMLA_CHILD_DOMAINS_FILE=" + quoted(domains_file) +
                                 " VEMLA_CHILD_IDS=" + quoted(ids) + " " +
-                                quoted(self_path()) + " --gtest_filter=TraceEnvironmentChild.* > /dev/null";
+                                quoted(self_path()) + " --gtest_filter=TraceEnvironmentChild." + child_test + " > /dev/null";
     return std::system(command.c_str());
 }
 
@@ -106,6 +108,34 @@ TEST(TraceEnvironmentChild, TraceThroughTheBuilder)
     tracing::context().with_trace_file_unique_id("client_b").using_trace_output_folder("/elsewhere").initialise();
     env_probe::Traced::run();
     EXPECT_FALSE(env_probe::NotListed::active());
+    tracing::flush();
+}
+
+// Clients set up on several threads at once: one set-up wins as a whole.
+TEST(TraceEnvironmentChild, ConcurrentSetUp)
+{
+    if (!std::getenv(CHILD_MARK)) {
+        GTEST_SKIP() << "runs only as a child of the TraceEnvironment tests";
+    }
+    const std::string root = std::getenv("VEMLA_CHILD_BUILDER_FOLDER");
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([i, &root] {
+            for (int round = 0; round < 50; ++round) {
+                tracing::context()
+                    .using_trace_output_folder(root + "/" + std::to_string(i))
+                    .with_trace_file_unique_id("client_" + std::to_string(i))
+                    .with_custom_trace_writer([](const std::string&) {});
+                if (round == 25) {
+                    tracing::context().initialise();
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    env_probe::Traced::run();
     tracing::flush();
 }
 
@@ -185,6 +215,24 @@ TEST_F(TraceEnvironment, UniqueIdsMustBePortableAndNonNegative)
             << ids;
         expect_one_trace_file(folder.path(), suffix);
     }
+}
+
+TEST_F(TraceEnvironment, ConcurrentSetUpWritesToExactlyOneFolder)
+{
+    for (int i = 0; i < 8; ++i) {
+        fs::create_directory(builder_folder.path() / std::to_string(i));
+    }
+    ASSERT_EQ(run_child("-u ZEB_VEMLA_TRACE_FOLDER ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()),
+                        builder_folder.str(), domains_file(), "", "ConcurrentSetUp"),
+              0);
+    int files = 0;
+    for (int i = 0; i < 8; ++i) {
+        for (const auto& name : files_in(builder_folder.path() / std::to_string(i))) {
+            ++files;
+            EXPECT_NE(name.find("_client_"), std::string::npos) << name;
+        }
+    }
+    EXPECT_EQ(files, 1);
 }
 
 }  // namespace

@@ -1,9 +1,17 @@
 #pragma once
 
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <boost/core/null_deleter.hpp>
+#include <boost/log/core.hpp>
+#include <boost/log/expressions.hpp>
+#include <boost/log/sinks/sync_frontend.hpp>
+#include <boost/log/sinks/text_ostream_backend.hpp>
+
+#include "common/logger.h"
 #include "common/trace_testability.h"
 
 namespace vemla_test {
@@ -35,6 +43,35 @@ public:
 private:
     std::mutex m_mutex;
     std::vector<std::string> m_lines;
+};
+
+// Captures the records of the logging core while alive.
+class CapturedLog {
+public:
+    // Without a filter the sink takes every record.
+    explicit CapturedLog(bool take_verbose = true)
+    {
+        m_sink = boost::make_shared<Sink>();
+        m_sink->locked_backend()->add_stream(boost::shared_ptr<std::ostream>(&m_text, boost::null_deleter()));
+        m_sink->locked_backend()->auto_flush(true);
+        if (!take_verbose) {
+            m_sink->set_filter(boost::log::expressions::attr<common::logging::attributes::SeverityLevel>("Severity") !=
+                               common::logging::attributes::verbose);
+        }
+        boost::log::core::get()->add_sink(m_sink);
+    }
+    ~CapturedLog() { boost::log::core::get()->remove_sink(m_sink); }
+
+    std::string text()
+    {
+        m_sink->flush();
+        return m_text.str();
+    }
+
+private:
+    std::ostringstream m_text;
+    using Sink = boost::log::sinks::synchronous_sink<boost::log::sinks::text_ostream_backend>;
+    boost::shared_ptr<Sink> m_sink;
 };
 
 }  // namespace vemla_test

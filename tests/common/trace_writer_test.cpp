@@ -9,12 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <boost/core/null_deleter.hpp>
 #include <boost/filesystem.hpp>
-#include <boost/log/core.hpp>
-#include <boost/log/expressions.hpp>
-#include <boost/log/sinks/sync_frontend.hpp>
-#include <boost/log/sinks/text_ostream_backend.hpp>
 #include <gtest/gtest.h>
 
 #include "common/logger.h"
@@ -52,35 +47,6 @@ TEST(TraceWriter, ModesOutsideTheTableWriteNothing)
     EXPECT_EQ(collected.lines(), std::vector<std::string>{"custom"});
 }
 
-// Captures the records of the logging core while alive.
-class CapturedLog {
-public:
-    // Without a filter the sink takes every record.
-    explicit CapturedLog(bool take_verbose = true)
-    {
-        m_sink = boost::make_shared<Sink>();
-        m_sink->locked_backend()->add_stream(boost::shared_ptr<std::ostream>(&m_text, boost::null_deleter()));
-        m_sink->locked_backend()->auto_flush(true);
-        if (!take_verbose) {
-            m_sink->set_filter(boost::log::expressions::attr<common::logging::attributes::SeverityLevel>("Severity") !=
-                               common::logging::attributes::verbose);
-        }
-        boost::log::core::get()->add_sink(m_sink);
-    }
-    ~CapturedLog() { boost::log::core::get()->remove_sink(m_sink); }
-
-    std::string text()
-    {
-        m_sink->flush();
-        return m_text.str();
-    }
-
-private:
-    std::ostringstream m_text;
-    using Sink = boost::log::sinks::synchronous_sink<boost::log::sinks::text_ostream_backend>;
-    boost::shared_ptr<Sink> m_sink;
-};
-
 std::size_t count(const std::string& text, const std::string& what)
 {
     std::size_t n = 0;
@@ -92,7 +58,7 @@ std::size_t count(const std::string& text, const std::string& what)
 
 TEST(TraceWriter, AThrowingWriterIsReportedOnceAndLaterLinesAreStillWritten)
 {
-    CapturedLog log;
+    vemla_test::CapturedLog log;
     std::vector<std::string> written;
     auto& writer = ActiveTraceContext::instance();
     writer.set_custom_writer([&written](const std::string& line) {
@@ -137,12 +103,12 @@ TEST(TraceWriter, VerboseLogModeNeedsASinkThatTakesVerboseRecords)
 {
     namespace testability = common::diagnostics::tracing::testability;
     {
-        CapturedLog log(false);
+        vemla_test::CapturedLog log(false);
         testability::set_default_trace_mode(TraceMode::verbose_log);
         testability::set_enabled_trace_domains("(anonymous namespace)::VerboseProbe<1>");
         EXPECT_FALSE(VerboseProbe<1>::active());
     }
-    CapturedLog log(true);
+    vemla_test::CapturedLog log(true);
     testability::set_default_trace_mode(TraceMode::verbose_log);
     testability::set_enabled_trace_domains("(anonymous namespace)::VerboseProbe<2>");
     EXPECT_TRUE(VerboseProbe<2>::active());
