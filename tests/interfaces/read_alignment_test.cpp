@@ -173,6 +173,21 @@ TEST(AlignmentTable, CopyFromReadNeedsATableOf320ByteRows) {
     EXPECT_THROW(sam_lines(other), std::runtime_error);
     EXPECT_THROW(ReadAlignmentHelper::copy_alignment_results_to_metadata(other), std::runtime_error);
 
+    // Right row size, but a column of another type than the layout's.
+    const DataTable proper = ReadAlignmentHelper::create_alignment_table(1);
+    DataTable retyped;
+    for (const auto& field : proper.fields) {
+        retyped.add_field(field.name, field.name == "BedHits" ? DataSetType::float32 : field.type,
+                          field.size);
+    }
+    retyped.row_size = 320;
+    retyped.num_rows = 1;
+    retyped.data.assign(320, 0);
+    ReadHolder mistyped;
+    mistyped.m_datasets.emplace(dataset::align_results, DataView(std::move(retyped)));
+    EXPECT_EQ(error_of([&] { ReadAlignmentHelper::extract_alignment_sam_and_bed_lines_from_read_holder(mistyped); }),
+              "Alignment table field 'BedHits' does not have the alignment layout.");
+
     // A row count beyond the bytes the table holds.
     DataTable short_table = ReadAlignmentHelper::create_alignment_table(1);
     short_table.num_rows = 1000;
