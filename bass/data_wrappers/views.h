@@ -141,7 +141,7 @@ MatView<T> MatView<T>::submatrix(uint64_t r0, uint64_t c0, uint64_t rows, uint64
     if (sub_empty) {
         // Touches nothing; its start may sit one past the parent's last
         // element (a cut at the very end).
-        inside = start >= parent.low && start <= (parent_empty ? parent.low : parent.high + 1);
+        inside = start >= parent.low && start <= (parent_empty ? parent.low : o.add(parent.high, 1));
     } else {
         inside = !parent_empty && sub.low >= parent.low && sub.high <= parent.high;
     }
