@@ -2,7 +2,8 @@
 // short acknowledgement, measured three ways over tcp loopback and ipc:
 //
 //   bare    a ZeroMQ REQ socket and a REP socket that answers 32 bytes
-//   raw     a ZeroMQ REQ socket sending the FlatBuffers block to the test server
+//   raw     a ZeroMQ REQ socket handing the same FlatBuffers block to ZeroMQ
+//           without copying, to the test server
 //   broker  ipc_tools::RequestBroker sending the same block to the test server
 //
 // broker/raw is what the broker adds on top of the same exchange; broker/bare
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -43,7 +45,7 @@ Setting setting() {
     if (smoke) {
         return {{8 * 1024, 100 * 1024, 1024 * 1024}, 3, 10, std::chrono::milliseconds(0)};
     }
-    return {{8 * 1024, 32 * 1024, 100 * 1024, 256 * 1024, 1024 * 1024}, 50, 200, std::chrono::milliseconds(1500)};
+    return {{8 * 1024, 32 * 1024, 100 * 1024, 256 * 1024, 1024 * 1024}, 50, 500, std::chrono::milliseconds(3000)};
 }
 
 // A finished raw-block frame carrying bytes / 2 samples.
@@ -70,21 +72,41 @@ flatbuffers::FlatBufferBuilder build_block(const std::string& client_id, const s
     return fbb;
 }
 
-// Runs `round_trip` for the setting's minimum count and time budget; the
-// mean time of one round trip in microseconds.
-template <typename RoundTrip>
-double measure(const Setting& s, RoundTrip&& round_trip) {
+using RoundTrip = std::function<void()>;
+
+// Runs the round trips in turn (so that a busy moment hits all of them
+// alike) for the setting's minimum count and time budget; the median time of
+// one round trip of each, in microseconds.
+std::vector<double> measure(const Setting& s, const std::vector<RoundTrip>& round_trips) {
     for (int i = 0; i < s.warmup; ++i) {
-        round_trip();
+        for (const auto& round_trip : round_trips) {
+            round_trip();
+        }
     }
-    int count = 0;
+    std::vector<std::vector<double>> times(round_trips.size());
     const auto start = Clock::now();
-    while (count < s.min_round_trips || Clock::now() - start < s.budget) {
-        round_trip();
-        ++count;
+    while (static_cast<int>(times[0].size()) < s.min_round_trips || Clock::now() - start < s.budget) {
+        for (size_t i = 0; i < round_trips.size(); ++i) {
+            const auto before = Clock::now();
+            round_trips[i]();
+            times[i].push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
+        }
     }
-    const std::chrono::duration<double, std::micro> elapsed = Clock::now() - start;
-    return elapsed.count() / count;
+    std::vector<double> medians;
+    for (auto& series : times) {
+        std::nth_element(series.begin(), series.begin() + static_cast<std::ptrdiff_t>(series.size() / 2),
+                         series.end());
+        medians.push_back(series[series.size() / 2]);
+    }
+    return medians;
+}
+
+// Hands a finished builder's buffer to ZeroMQ without copying it.
+zmq::message_t adopt(flatbuffers::FlatBufferBuilder& fbb) {
+    auto* buffer = new flatbuffers::DetachedBuffer(fbb.Release());
+    return zmq::message_t(
+        buffer->data(), buffer->size(),
+        [](void*, void* hint) { delete static_cast<flatbuffers::DetachedBuffer*>(hint); }, buffer);
 }
 
 // A REP socket on its own thread answering every request with 32 bytes.
@@ -171,18 +193,19 @@ void run_transport(const Setting& s, const std::string& transport) {
         const std::vector<uint8_t> payload(bytes, 7);
         uint32_t tag = 0;
 
-        const double bare_us = measure(s, [&] {
+        const RoundTrip bare_round_trip = [&] {
             bare_req.send(zmq::buffer(payload), zmq::send_flags::none);
             zmq::message_t reply;
             (void)bare_req.recv(reply, zmq::recv_flags::none);
-        });
-        const double raw_us = measure(s, [&] {
+        };
+        const RoundTrip raw_round_trip = [&] {
             auto fbb = build_block(client_id, samples, ++tag);
-            raw_req.send(zmq::buffer(fbb.GetBufferPointer(), fbb.GetSize()), zmq::send_flags::none);
+            zmq::message_t frame = adopt(fbb);
+            raw_req.send(frame, zmq::send_flags::none);
             zmq::message_t reply;
             (void)raw_req.recv(reply, zmq::recv_flags::none);
-        });
-        const double broker_us = measure(s, [&] {
+        };
+        const RoundTrip broker_round_trip = [&] {
             auto fbb = build_block(client_id, samples, ++tag);
             ipc_tools::Message request(fbb);
             ipc_tools::Message reply;
@@ -190,7 +213,9 @@ void run_transport(const Setting& s, const std::string& transport) {
             if (reply.type != ipc_tools::MessageType::RAW_BLOCK_ACCEPTED) {
                 throw std::runtime_error("block refused: " + ipc_tools::message_type_as_string(reply.type));
             }
-        });
+        };
+        const auto medians = measure(s, {bare_round_trip, raw_round_trip, broker_round_trip});
+        const double bare_us = medians[0], raw_us = medians[1], broker_us = medians[2];
         std::printf("%-4s %9zu %11.1f %11.1f %11.1f %12.3f %12.3f\n", transport.c_str(), bytes, bare_us, raw_us,
                     broker_us, broker_us / raw_us, broker_us / bare_us);
     }
@@ -202,7 +227,7 @@ void run_transport(const Setting& s, const std::string& transport) {
 int main() {
     try {
         const Setting s = setting();
-        std::printf("transport round trips%s: mean microseconds per request and reply\n",
+        std::printf("transport round trips%s: median microseconds per request and reply\n",
                     smoke ? " (smoke setting, figures indicative only)" : "");
         std::printf("%-4s %9s %11s %11s %11s %12s %12s\n", "via", "bytes", "bare us", "raw us", "broker us",
                     "broker/raw", "broker/bare");

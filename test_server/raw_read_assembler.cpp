@@ -50,9 +50,11 @@ RawReadAssembler::Outcome RawReadAssembler::add(RawBlock block) {
         partial.read.read_id = std::move(block.read_id);
         partial.read.strand_id = std::move(block.strand_id);
         partial.read.start_time = block.start_time;
-        partial.read.signal.reserve(block.duration);
         partial.first_block_size = block.samples.size();
         partial.read.signal = std::move(block.samples);
+        if (block.num_blocks > 1) {
+            partial.read.signal.reserve(block.duration);  // once, at the read's final size
+        }
         partial.next_index = 1;
         m_partial.emplace(key, std::move(partial));
     } else {

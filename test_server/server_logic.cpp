@@ -46,7 +46,7 @@ void ServerLogic::restart() {
     m_loaded_beds.clear();
 }
 
-Bytes ServerLogic::handle(const DecodedRequest& request, const ContentFaults& faults, Clock::time_point now) {
+Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, Clock::time_point now) {
     ++m_request_counts[static_cast<size_t>(request.kind)];
     if (request.kind == RequestKind::unknown) {
         log_bounded(m_refusals, request.error);
@@ -113,7 +113,7 @@ Bytes ServerLogic::handle(const DecodedRequest& request, const ContentFaults& fa
         return build_simple_reply(ReplyKind::disconnected);
     case RequestKind::pass_first_raw_block:
     case RequestKind::pass_next_raw_block:
-        return handle_raw_block(request, *session, faults, now);
+        return handle_raw_block(std::move(*request.block), *session, faults, now);
     case RequestKind::get_first_called_block:
         return handle_first_called_block(request, *session, faults, now);
     case RequestKind::get_next_called_block:
@@ -208,12 +208,12 @@ Bytes ServerLogic::handle_connect(const DecodedRequest& request) {
     return build_simple_reply(ReplyKind::connected, 0, id);
 }
 
-Bytes ServerLogic::handle_raw_block(const DecodedRequest& request, ClientSession& session,
+Bytes ServerLogic::handle_raw_block(RawBlock block, ClientSession& session,
                                     const ContentFaults& faults, Clock::time_point now) {
     if (faults.not_ready) {
         return build_simple_reply(ReplyKind::not_ready);
     }
-    auto outcome = session.assembler.add(*request.block);
+    auto outcome = session.assembler.add(std::move(block));
     if (!outcome.accepted) {
         log_bounded(m_refusals, outcome.error);
         return build_simple_reply(ReplyKind::bad_request, 0, outcome.error);
@@ -234,7 +234,9 @@ Bytes ServerLogic::handle_raw_block(const DecodedRequest& request, ClientSession
         entry["daq_scaling"] = read.daq_scaling;
         entry["strand_id"] = read.strand_id;
         entry["start_time"] = read.start_time;
-        entry["signal_digest"] = hex64(signal_digest(read.signal));
+        if (!m_settings.discard_reads) {
+            entry["signal_digest"] = hex64(signal_digest(read.signal));
+        }
         log_bounded(m_reads_received, std::move(entry));
         if (!m_settings.discard_reads) {
             const auto ready_at = now + std::chrono::milliseconds(m_settings.call_delay_ms);

@@ -37,7 +37,8 @@ public:
 
     explicit ServerLogic(ServerSettings settings);
 
-    Bytes handle(const DecodedRequest& request, const ContentFaults& faults, Clock::time_point now);
+    // Takes the request by value: a raw block's samples move on into the read.
+    Bytes handle(DecodedRequest request, const ContentFaults& faults, Clock::time_point now);
 
     // Every connection id becomes unknown (CLIENT_NOT_RECOGNISED), as after
     // a server restart; loaded files stay loaded.
@@ -78,7 +79,7 @@ private:
 
     Bytes handle_load(const DecodedRequest& request);
     Bytes handle_connect(const DecodedRequest& request);
-    Bytes handle_raw_block(const DecodedRequest& request, ClientSession& session, const ContentFaults& faults,
+    Bytes handle_raw_block(RawBlock block, ClientSession& session, const ContentFaults& faults,
                            Clock::time_point now);
     Bytes handle_first_called_block(const DecodedRequest& request, ClientSession& session,
                                     const ContentFaults& faults, Clock::time_point now);

@@ -39,19 +39,20 @@ TestServer::TestServer(ServerSettings settings)
 
 TestServer::~TestServer() { stop(); }
 
-void TestServer::bind_socket(const std::string& address) {
+std::string TestServer::bind_socket(const std::string& address) {
     auto socket = std::make_unique<zmq::socket_t>(m_context, zmq::socket_type::router);
     socket->set(zmq::sockopt::linger, 0);
     socket->bind(address);
-    m_endpoint = socket->get(zmq::sockopt::last_endpoint);
+    std::string endpoint = socket->get(zmq::sockopt::last_endpoint);
     m_socket = std::move(socket);
+    return endpoint;
 }
 
 std::string TestServer::start(const std::string& bind_address) {
     if (m_thread.joinable()) {
         return m_endpoint;
     }
-    bind_socket(bind_address);
+    m_endpoint = bind_socket(bind_address);
     m_stop = false;
     m_thread = std::thread([this] { serve(); });
     return m_endpoint;
@@ -137,7 +138,7 @@ void TestServer::answer(std::vector<zmq::message_t> frames) {
         std::memcpy(aligned.data(), data, body.size());
         data = reinterpret_cast<const uint8_t*>(aligned.data());
     }
-    const auto request = decode_request(data, body.size());
+    auto request = decode_request(data, body.size());
     const auto fired = m_faults.take(request.kind);
 
     ContentFaults content;
@@ -165,7 +166,7 @@ void TestServer::answer(std::vector<zmq::message_t> frames) {
     Bytes reply;
     {
         std::lock_guard<std::mutex> lock(m_logic_mutex);
-        reply = m_logic.handle(request, content, Clock::now());
+        reply = m_logic.handle(std::move(request), content, Clock::now());
     }
     for (const Fault fault : transport) {
         if (fault == Fault::drop_reply) {
@@ -216,7 +217,7 @@ void TestServer::go_down_and_return(std::chrono::milliseconds downtime) {
     const std::string address = m_endpoint;
     for (int attempt = 0; !m_stop; ++attempt) {
         try {
-            bind_socket(address);
+            (void)bind_socket(address);  // the endpoint is unchanged: other threads may read it
             return;
         } catch (const zmq::error_t& error) {
             if (attempt >= 250) {

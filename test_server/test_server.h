@@ -62,7 +62,7 @@ private:
     void send_due(Clock::time_point now);
     void send_reply(std::vector<zmq::message_t>& envelope, const Bytes& body);
     void go_down_and_return(std::chrono::milliseconds downtime);
-    void bind_socket(const std::string& address);
+    std::string bind_socket(const std::string& address);
 
     zmq::context_t m_context;
     std::unique_ptr<zmq::socket_t> m_socket;

@@ -263,10 +263,7 @@ DecodedRequest decode_request(const uint8_t* data, size_t size) {
         block.strand_id = text_of(content->strand_id());
         block.start_time = content->start_time();
         if (const auto* samples = content->raw_data()) {
-            block.samples.resize(samples->size());
-            if (!block.samples.empty()) {
-                std::memcpy(block.samples.data(), samples->Data(), samples->size() * sizeof(int16_t));
-            }
+            block.samples.assign(samples->data(), samples->data() + samples->size());
         }
         request.block = std::move(block);
         return request;

@@ -350,3 +350,38 @@ TEST_F(TestServerSocket, RestartOnRequestRebindsTheSameEndpoint) {
               vemla_ipc::SimpleReplyType_HEARTBEAT_ECHO);
     EXPECT_EQ(server->report()["ServerInformation"]["restarts"], 1);
 }
+
+TEST_F(TestServerSocket, ASplitReadReturnsItsSubReadsBeforeItself) {
+    Peer peer(endpoint);
+    EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, {}, 0, "test_dna_fast"))),
+              vemla_ipc::SimpleReplyType_SUCCESS);
+    const Bytes connected = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_CONNECT, {}, 0,
+                                                         "test_dna_fast:>client_name=splitter>do_read_splitting=1"));
+    ASSERT_EQ(reply_type(connected), vemla_ipc::SimpleReplyType_CONNECTED);
+    const std::string id = reply_text(connected);
+    const auto samples = signal_of(3000, 9);
+    pass_read(peer, id, 21, samples, 1000);
+
+    std::vector<uint32_t> sub_tags;
+    std::vector<uint32_t> durations;
+    for (int i = 0; i < 3; ++i) {
+        const Bytes first = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_FIRST_CALLED_BLOCK, id));
+        const auto* block = root(first)->content_as_ReadBlockData();
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(block->read_tag(), 21u);
+        sub_tags.push_back(block->sub_tag());
+        durations.push_back(block->duration());
+        for (uint32_t k = 1; k < block->num_blocks(); ++k) {
+            const Bytes next = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id,
+                                                            21, block->strand_id()->str()));
+            const auto* later = root(next)->content_as_ReadBlockData();
+            ASSERT_NE(later, nullptr);
+            EXPECT_EQ(later->sub_tag(), block->sub_tag());
+        }
+    }
+    EXPECT_EQ(sub_tags, (std::vector<uint32_t>{1, 2, 0}));
+    EXPECT_EQ(durations[0] + durations[1], samples.size());
+    EXPECT_EQ(durations[2], samples.size());
+    EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_FIRST_CALLED_BLOCK, id))),
+              vemla_ipc::SimpleReplyType_NONE_PENDING);
+}
