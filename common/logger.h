@@ -95,6 +95,9 @@ struct LoggerOptions {
     std::string verbose_log_name;
 };
 
+// Turns options into live sinks; declared in common/logger_group.h.
+class LoggerGroup;
+
 class LoggerOptionsUtils {
 public:
     // Editing helpers: work on caller-owned options, take no lock.
