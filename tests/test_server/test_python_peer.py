@@ -225,7 +225,7 @@ def fnv1a(samples):
     return "%016x" % h
 
 
-def connect_sequence(peer, client_name, extra=""):
+def connect_sequence(peer, client_name):
     assert peer.simple("LOAD_CONFIG", text="test_dna_fast")[0] == "SUCCESS"
     configs = peer.table(simple_request("GET_CONFIGS"), CONTENT_CONFIGS, ConfigListData.ConfigListData)
     names = {configs.Configs(i).Name().decode(): configs.Configs(i) for i in range(configs.ConfigsLength())}
@@ -238,7 +238,7 @@ def connect_sequence(peer, client_name, extra=""):
     assert indices.Indices(0).Header().startswith(b"@SQ\tSN:test_chr1")
     assert peer.simple("LOAD_BED", text="test_targets.bed")[0] == "SUCCESS"
     connection_string = ("test_dna_fast:>timeout_interval=15000>client_name=%s>move_and_trace_enabled=1"
-                         ">align_ref=/data/refs/test_ref.mmi>bed_file=/data/test_targets.bed%s" % (client_name, extra))
+                         ">align_ref=/data/refs/test_ref.mmi>bed_file=/data/test_targets.bed" % client_name)
     kind, _, client_id = peer.simple("CONNECT", value=0, text=connection_string)
     assert kind == "CONNECTED"
     assert client_id
@@ -429,6 +429,28 @@ def test_fault_switches_given_on_the_command_line(tmp_path, context):
         kind, blocks = pull_read(peer, client_id, flags=0)
         assert kind == "BLOCKS"
         assert "".join(b.CalledData().Sequence().decode() for b in blocks) == expected_call(samples, 5)["sequence"]
+        peer.close()
+    finally:
+        stop_server(proc)
+
+
+def test_command_line_accepts_its_own_configs_and_refuses_bad_options(tmp_path, context):
+    for bad in (["--fault", "explode"], ["--config", "x:0"], ["--latency-ms", "soon"], ["--no-such-option", "1"]):
+        done = subprocess.run([SERVER, *bad], capture_output=True, text=True, timeout=30)
+        assert done.returncode == 2, bad
+        assert "usage:" in done.stderr
+
+    proc, endpoint = start_server("ipc://" + str(tmp_path / "configs.ipc"),
+                                  "--config", "custom_rle:7:rle", "--index", "genome.mmi")
+    try:
+        peer = Peer(context, endpoint)
+        assert peer.simple("LOAD_CONFIG", text="test_dna_fast")[0] == "REQUEST_FAILED"
+        assert peer.simple("LOAD_CONFIG", text="custom_rle")[0] == "SUCCESS"
+        configs = peer.table(simple_request("GET_CONFIGS"), CONTENT_CONFIGS, ConfigListData.ConfigListData)
+        assert configs.ConfigsLength() == 1
+        assert configs.Configs(0).Name() == b"custom_rle" and configs.Configs(0).ModelStride() == 7
+        assert peer.simple("LOAD_INDEX", text="/elsewhere/genome.mmi")[0] == "SUCCESS"
+        assert peer.simple("LOAD_INDEX", text="test_ref.mmi")[0] == "REQUEST_FAILED"
         peer.close()
     finally:
         stop_server(proc)
