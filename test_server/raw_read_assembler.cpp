@@ -1,5 +1,7 @@
 #include "test_server/raw_read_assembler.h"
 
+#include <algorithm>
+
 namespace test_server {
 
 namespace {
@@ -53,7 +55,11 @@ RawReadAssembler::Outcome RawReadAssembler::add(RawBlock block) {
         partial.first_block_size = block.samples.size();
         partial.read.signal = std::move(block.samples);
         if (block.num_blocks > 1) {
-            partial.read.signal.reserve(block.duration);  // once, at the read's final size
+            // Once, at the read's final size; the claim comes from the peer,
+            // so a huge one only reserves up to a bound and the rest grows
+            // with the samples that really arrive.
+            constexpr size_t max_reserve = size_t{1} << 24;
+            partial.read.signal.reserve(std::min<size_t>(block.duration, max_reserve));
         }
         partial.next_index = 1;
         m_partial.emplace(key, std::move(partial));

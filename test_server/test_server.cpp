@@ -164,9 +164,12 @@ void TestServer::answer(std::vector<zmq::message_t> frames) {
     }
 
     Bytes reply;
-    {
+    try {
         std::lock_guard<std::mutex> lock(m_logic_mutex);
         reply = m_logic.handle(std::move(request), content, Clock::now());
+    } catch (const std::exception& error) {
+        // Whatever a peer sends, the server stays up and says why it refused.
+        reply = build_simple_reply(ReplyKind::bad_request, 0, std::string("server error: ") + error.what());
     }
     for (const Fault fault : transport) {
         if (fault == Fault::drop_reply) {

@@ -162,3 +162,14 @@ TEST(SignalDigest, IsFnv1aOverLittleEndianSampleBytes) {
     }
     EXPECT_EQ(test_server::signal_digest({1, -1}), expected);
 }
+
+TEST(RawReadAssembler, AHugeClaimedDurationCostsNoHugeReservation) {
+    RawReadAssembler assembler;
+    RawBlock block;
+    block.first = true;
+    block.num_blocks = 4000000000u;
+    block.duration = 4000000000u;
+    block.samples = ramp(10);
+    EXPECT_TRUE(assembler.add(block).accepted);  // would throw bad_alloc if the claim were reserved
+    EXPECT_EQ(assembler.reads_in_progress(), 1u);
+}

@@ -385,3 +385,31 @@ TEST_F(TestServerSocket, ASplitReadReturnsItsSubReadsBeforeItself) {
     EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_FIRST_CALLED_BLOCK, id))),
               vemla_ipc::SimpleReplyType_NONE_PENDING);
 }
+
+TEST_F(TestServerSocket, ReplyLatencyHoldsEveryReply) {
+    auto settings = ServerSettings::defaults();
+    settings.reply_latency_ms = 3000;
+    start(settings);
+    Peer peer(endpoint);
+    peer.send(simple_request(vemla_ipc::SimpleRequestType_HEARTBEAT_PING));
+    while (server->requests_seen(RequestKind::heartbeat_ping) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_FALSE(peer.receive(0)) << "the reply is held back";
+    const auto reply = peer.receive(30000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply_type(*reply), vemla_ipc::SimpleReplyType_HEARTBEAT_ECHO);
+}
+
+TEST_F(TestServerSocket, AReadIsNotPendingBeforeItsCallDelayHasPassed) {
+    auto settings = ServerSettings::defaults();
+    settings.call_delay_ms = 600000;
+    start(settings);
+    Peer peer(endpoint);
+    const std::string id = connect(peer);
+    pass_read(peer, id, 5, signal_of(800, 10), 800);
+    const Bytes reply = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_FIRST_CALLED_BLOCK, id));
+    EXPECT_EQ(reply_type(reply), vemla_ipc::SimpleReplyType_NONE_PENDING);
+    EXPECT_EQ(reply_value(reply), 0u);
+    EXPECT_EQ(server->report()["clients"][0]["reads_pending"], 1);
+}
