@@ -157,12 +157,6 @@ std::string register_client(ipc_tools::RequestBroker& broker) {
     return reply.get_message_data()->content_as_SimpleReplyData()->text()->str();
 }
 
-// The broker's address form: host:port for tcp, the ipc:// path as it is.
-std::string broker_address(const std::string& endpoint) {
-    const std::string tcp = "tcp://";
-    return endpoint.rfind(tcp, 0) == 0 ? endpoint.substr(tcp.size()) : endpoint;
-}
-
 void run_transport(const Setting& s, const std::string& transport) {
     const std::string suffix = std::to_string(::getpid());
     const auto address = [&](const char* role) {
@@ -178,7 +172,7 @@ void run_transport(const Setting& s, const std::string& transport) {
     const std::string server_endpoint = server.start(address("server"));
 
     ipc_tools::RequestBroker broker;
-    broker.prepare_connection(broker_address(server_endpoint), 10000);
+    broker.prepare_connection(server_endpoint, 10000);
     const std::string client_id = register_client(broker);
 
     zmq::socket_t bare_req(context, zmq::socket_type::req);

@@ -247,10 +247,8 @@ int run(const std::string& external_server) {
         auto settings = test_server::ServerSettings::defaults();
         settings.called_block_positions = 600;  // called blocks are cut apart from the raw ones
         server = std::make_unique<test_server::TestServer>(settings);
-        const std::string endpoint = server->start("tcp://127.0.0.1:*");
-        std::cout << "started the bundled test server at " << endpoint << "\n";
-        // The client takes "host:port", a bare port, or an ipc:// path.
-        address = endpoint.substr(std::string("tcp://").size());
+        address = server->start("tcp://127.0.0.1:*");
+        std::cout << "started the bundled test server at " << address << "\n";
     }
 
     // 2. Connect.

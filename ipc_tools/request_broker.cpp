@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* LOOPBACK_HOST = "localhost";
 constexpr const char* IPC_SCHEME = "ipc://";
+constexpr const char* TCP_SCHEME = "tcp://";
 constexpr int POLLS_AFTER_FIRST = 3;
 constexpr auto HEARTBEAT_QUIET_PERIOD = std::chrono::seconds(1);
 
@@ -73,10 +74,15 @@ std::string RequestBroker::generate_server_address(std::string address) {
     if (address.size() >= 6 && address.compare(0, 6, IPC_SCHEME) == 0) {
         return address;
     }
-    if (address.find(':') != std::string::npos) {
-        return "tcp://" + address;
+    // A full tcp endpoint (as a server reports its own) is already normalised;
+    // prefixing it again would give an address no socket can connect to.
+    if (address.compare(0, 6, TCP_SCHEME) == 0) {
+        return address;
     }
-    return std::string("tcp://") + LOOPBACK_HOST + ":" + address;
+    if (address.find(':') != std::string::npos) {
+        return TCP_SCHEME + address;
+    }
+    return std::string(TCP_SCHEME) + LOOPBACK_HOST + ":" + address;
 }
 
 void RequestBroker::reset() {

@@ -93,6 +93,7 @@ TEST(RequestBrokerAddress, Normalisation) {
     EXPECT_EQ(broker.generate_server_address("server:5555"), "tcp://server:5555");
     EXPECT_EQ(broker.generate_server_address("5555"), "tcp://localhost:5555");
     EXPECT_EQ(broker.generate_server_address("ipc:/"), "tcp://ipc:/");
+    EXPECT_EQ(broker.generate_server_address("tcp://127.0.0.1:5555"), "tcp://127.0.0.1:5555");
 }
 
 TEST(RequestBrokerPreconditions, NoSocketOrEmptyRequestIsALogicError) {
