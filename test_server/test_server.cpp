@@ -127,8 +127,32 @@ void TestServer::receive_all() {
 }
 
 void TestServer::answer(std::vector<zmq::message_t> frames) {
+    // The envelope is the identity up to and including the empty delimiter
+    // (a REQ peer); a peer without delimiter has the identity alone.
+    size_t body_begin = 1;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        if (frames[i].size() == 0) {
+            body_begin = i + 1;
+            break;
+        }
+    }
+    const size_t body_parts = frames.size() - body_begin;
+    if (body_parts != 1) {
+        // A request is one frame: answering only one part of it would echo
+        // the rest back to the peer as part of the envelope.
+        frames.resize(body_begin);
+        DecodedRequest unreadable;
+        unreadable.error = "a request is one frame, received " + std::to_string(body_parts);
+        Bytes reply;
+        {
+            std::lock_guard<std::mutex> lock(m_logic_mutex);
+            reply = m_logic.handle(std::move(unreadable), ContentFaults{}, Clock::now());
+        }
+        send_reply(frames, reply);
+        return;
+    }
     zmq::message_t body = std::move(frames.back());
-    frames.pop_back();  // what is left is the envelope: identity and delimiter
+    frames.pop_back();
     // ZeroMQ may hand over a slice of its receive buffer at any address;
     // FlatBuffers reads its scalars in place, so align the frame first.
     const auto* data = static_cast<const uint8_t*>(body.data());

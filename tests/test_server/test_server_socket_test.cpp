@@ -174,6 +174,31 @@ TEST_F(TestServerSocket, UnreadableFramesAndMismatchedRequestsGetBadRequest) {
               vemla_ipc::SimpleReplyType_CLIENT_NOT_RECOGNISED);
 }
 
+TEST_F(TestServerSocket, AMultiPartRequestGetsOneBadRequestFrameAndNoEchoOfItsParts) {
+    zmq::context_t context(1);
+    zmq::socket_t socket(context, zmq::socket_type::req);
+    socket.set(zmq::sockopt::linger, 0);
+    socket.connect(endpoint);
+    const Bytes ping = simple_request(vemla_ipc::SimpleRequestType_HEARTBEAT_PING);
+    socket.send(zmq::buffer(ping), zmq::send_flags::sndmore);
+    socket.send(zmq::buffer(ping), zmq::send_flags::none);
+
+    zmq::pollitem_t item{socket.handle(), 0, ZMQ_POLLIN, 0};
+    zmq::poll(&item, 1, std::chrono::milliseconds(20000));
+    ASSERT_TRUE(item.revents & ZMQ_POLLIN);
+    zmq::message_t frame;
+    ASSERT_TRUE(socket.recv(frame, zmq::recv_flags::none));
+    EXPECT_FALSE(frame.more()) << "the reply must be a single frame";
+    const auto* data = static_cast<const uint8_t*>(frame.data());
+    const Bytes reply(data, data + frame.size());
+    EXPECT_EQ(reply_type(reply), vemla_ipc::SimpleReplyType_BAD_REQUEST);
+    EXPECT_NE(reply_text(reply).find("one frame"), std::string::npos) << reply_text(reply);
+
+    // The server is still in step with this peer.
+    Peer peer(endpoint);
+    EXPECT_EQ(reply_type(peer.exchange(ping)), vemla_ipc::SimpleReplyType_HEARTBEAT_ECHO);
+}
+
 TEST_F(TestServerSocket, QueryReportsWhatWasReceived) {
     Peer peer(endpoint);
     const std::string id = connect(peer, "reporter");
