@@ -191,8 +191,10 @@ SplitPlan plan_split(const ReadHolder& read, uint64_t position) {
             (void)text_of(*text).substr(position, 0);
         }
     }
-    const uint64_t sequence_length = metadata.get<basecall_data::sequence_length>();
+    // Checks run in the order the cut meets them, so a read with several
+    // faults reports the one cutting would have hit first.
     if (const DataView* probs = find_dataset(datasets, base_mod_probs)) {
+        const uint64_t sequence_length = metadata.get<basecall_data::sequence_length>();
         const uint64_t channels = metadata.get<basecall_data::base_mod_alphabet>().size();
         (void)probs->vec_view<uint8_t>();
         if (channels != 0 && sequence_length > std::numeric_limits<uint64_t>::max() / channels) {
@@ -203,9 +205,6 @@ SplitPlan plan_split(const ReadHolder& read, uint64_t position) {
         }
         plan.base_mod_rows = sequence_length;
         plan.base_mod_columns = channels;
-    }
-    if (position > sequence_length) {
-        throw std::out_of_range("Split position is beyond the end of the read.");
     }
 
     const DataView* moves = find_dataset(datasets, movement);
@@ -256,6 +255,9 @@ SplitPlan plan_split(const ReadHolder& read, uint64_t position) {
 
     // The counts the head and tail are computed from must all be there.
     (void)metadata.get<read_data::strand_id>();
+    if (position > metadata.get<basecall_data::sequence_length>()) {
+        throw std::out_of_range("Split position is beyond the end of the read.");
+    }
     (void)metadata.get<basecall_data::trimmed_events>();
     (void)metadata.get<basecall_data::num_events>();
     (void)metadata.get<basecall_data::model_stride>();
@@ -268,15 +270,15 @@ SplitPlan plan_split(const ReadHolder& read, uint64_t position) {
 }  // namespace
 
 ReadHolder ReadHolder::clone() const {
-    if (!m_sub_tag_counter) {
-        throw std::runtime_error("A read without a sub-tag counter cannot be cloned.");
-    }
     ReadHolder copy;
     for (const auto& entry : m_datasets) {
         copy.m_datasets.emplace(entry.first, independent_copy(entry.second));
     }
     copy.m_metadata = m_metadata;
     copy.m_metadata.insert("strand_id", generate_dervived_uuid(m_metadata.get<read_data::strand_id>(), 0));
+    if (!m_sub_tag_counter) {
+        throw std::runtime_error("A read without a sub-tag counter cannot be cloned.");
+    }
     copy.m_priority = m_priority;
     copy.m_read_tag = m_read_tag;
     copy.m_sub_tag_counter = m_sub_tag_counter;

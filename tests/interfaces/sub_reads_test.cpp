@@ -255,6 +255,47 @@ TEST(SubReads, CloneNeedsAStrandId) {
     }
 }
 
+TEST(SubReads, CloneReportsAMissingStrandIdEvenWithoutACounter) {
+    ReadHolder read;
+    try {
+        read.clone();
+        FAIL();
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "Key 'strand_id' not found.");
+    }
+}
+
+// A read with several faults fails on the one the cut reaches first:
+// texts, base modifications, moves, trace, state data, then the counts.
+TEST(SubReads, SplitReportsTheFirstFaultInCuttingOrder) {
+    const auto error_of = [](ReadHolder& read, uint64_t position) -> std::string {
+        try {
+            read.split_at(position);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no exception";
+    };
+    ReadHolder mistyped_moves;
+    mistyped_moves.m_sub_tag_counter = std::make_shared<std::atomic<uint64_t>>(0);
+    mistyped_moves.m_datasets.emplace(movement, DataView(std::vector<float>{1.0f, 1.0f}));
+    EXPECT_EQ(error_of(mistyped_moves, 1), "Invalid array type requested.");
+
+    ReadHolder mistyped_trace;
+    mistyped_trace.m_sub_tag_counter = std::make_shared<std::atomic<uint64_t>>(0);
+    mistyped_trace.m_datasets.emplace(movement, DataView(std::vector<uint8_t>{1, 1}));
+    mistyped_trace.m_datasets.emplace(flipflop_trace, DataView(std::vector<float>(16)));
+    EXPECT_EQ(error_of(mistyped_trace, 1), "Invalid array type requested.");
+
+    ReadHolder no_counts;
+    no_counts.m_sub_tag_counter = std::make_shared<std::atomic<uint64_t>>(0);
+    no_counts.m_datasets.emplace(movement, DataView(std::vector<uint8_t>{1, 1}));
+    EXPECT_EQ(error_of(no_counts, 1), "Key 'strand_id' not found.");
+    no_counts.m_metadata.insert("strand_id", std::string("p"));
+    EXPECT_EQ(error_of(no_counts, 1), "Key 'sequence_length' not found.");
+    EXPECT_EQ(no_counts.m_sub_tag_counter->load(), 0u);
+}
+
 TEST(SubReads, SplitOfTheWorkedExample) {
     ReadHolder read;
     read.m_sub_tag_counter = std::make_shared<std::atomic<uint64_t>>(0);
