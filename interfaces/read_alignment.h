@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bass/data_wrappers/data_table.h"
+#include "interfaces/read_holder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,8 +9,6 @@
 #include <vector>
 
 namespace interfaces {
-
-class ReadHolder;
 
 // A read's alignment results: the alignment table (dataset align_results,
 // one row per alignment), its summary in the read's metadata, and the read's

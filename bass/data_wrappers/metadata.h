@@ -1,5 +1,8 @@
 #pragma once
 
+// The key types come with the map that Metadata::get reads them from.
+#include "bass/data_wrappers/metadata_keys.h"
+
 #include <boost/any.hpp>
 
 #include <cstdint>
