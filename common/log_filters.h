@@ -6,7 +6,7 @@
 
 #include <boost/log/expressions/filter.hpp>
 
-#include "common/logger.h"
+#include "common/log_options.h"
 
 namespace common {
 namespace logging {

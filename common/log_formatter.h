@@ -6,7 +6,7 @@
 #include <boost/log/expressions/formatter.hpp>
 #include <boost/log/utility/formatting_ostream.hpp>
 
-#include "common/logger.h"
+#include "common/log_options.h"
 
 namespace common {
 namespace logging {

@@ -15,7 +15,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "common/log_filters.h"
-#include "common/logger.h"
+#include "common/log_options.h"
 #include "common/singleton.h"
 
 namespace common {

@@ -17,6 +17,8 @@
 
 #include "common/trace_context_builder.h"
 #include "common/trace_mode.h"
+// The test operations that replace the configuration belong with tracing.
+#include "common/trace_testability.h"
 
 namespace common {
 namespace details {
