@@ -1,5 +1,8 @@
 #include "test_server/fault_rules.h"
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+
 #include <array>
 
 namespace test_server {
@@ -28,15 +31,7 @@ const char* fault_name(Fault fault) {
 
 bool parse_fault_rule(const std::string& text, FaultRule& rule, std::string& error) {
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        const auto colon = text.find(':', start);
-        parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
-        if (colon == std::string::npos) {
-            break;
-        }
-        start = colon + 1;
-    }
+    boost::split(parts, text, boost::is_any_of(":"));
     if (parts.size() > 5) {
         error = "too many fields in fault rule '" + text + "'";
         return false;

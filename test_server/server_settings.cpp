@@ -1,5 +1,8 @@
 #include "test_server/server_settings.h"
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+
 namespace test_server {
 
 namespace {
@@ -95,15 +98,7 @@ const BarcodeKit* ServerSettings::find_barcode_kit(const std::string& name) cons
 
 bool parse_config_spec(const std::string& text, BasecallConfig& config) {
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        const auto colon = text.find(':', start);
-        parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
-        if (colon == std::string::npos) {
-            break;
-        }
-        start = colon + 1;
-    }
+    boost::split(parts, text, boost::is_any_of(":"));
     if (parts.empty() || parts[0].empty() || parts.size() > 3) {
         return false;
     }
