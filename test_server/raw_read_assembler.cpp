@@ -43,15 +43,7 @@ RawReadAssembler::Outcome RawReadAssembler::add(RawBlock block) {
             return refuse(where + "block holds more samples than the read's duration");
         }
         Partial partial;
-        partial.read.read_tag = block.read_tag;
-        partial.read.sub_tag = block.sub_tag;
-        partial.read.num_blocks = block.num_blocks;
-        partial.read.duration = block.duration;
-        partial.read.daq_offset = block.daq_offset;
-        partial.read.daq_scaling = block.daq_scaling;
-        partial.read.read_id = std::move(block.read_id);
-        partial.read.strand_id = std::move(block.strand_id);
-        partial.read.start_time = block.start_time;
+        static_cast<ReadHeader&>(partial.read) = std::move(static_cast<ReadHeader&>(block));
         partial.first_block_size = block.samples.size();
         partial.read.signal = std::move(block.samples);
         if (block.num_blocks > 1) {

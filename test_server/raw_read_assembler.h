@@ -12,12 +12,10 @@
 
 namespace test_server {
 
-// One raw block as it came off the wire.
-struct RawBlock {
-    bool first = false;  // PASS_FIRST_RAW_BLOCK rather than PASS_NEXT_RAW_BLOCK
+// What every raw block of a read repeats, and what the assembled read keeps.
+struct ReadHeader {
     uint32_t read_tag = 0;
     uint32_t sub_tag = 0;
-    uint32_t block_index = 0;
     uint32_t num_blocks = 0;
     uint32_t duration = 0;
     float daq_offset = 0.0f;
@@ -25,20 +23,17 @@ struct RawBlock {
     std::string read_id;
     std::string strand_id;
     uint64_t start_time = 0;
+};
+
+// One raw block as it came off the wire.
+struct RawBlock : ReadHeader {
+    bool first = false;  // PASS_FIRST_RAW_BLOCK rather than PASS_NEXT_RAW_BLOCK
+    uint32_t block_index = 0;
     std::vector<int16_t> samples;
 };
 
 // A read whose every block has arrived.
-struct AssembledRead {
-    uint32_t read_tag = 0;
-    uint32_t sub_tag = 0;
-    uint32_t num_blocks = 0;
-    uint32_t duration = 0;
-    float daq_offset = 0.0f;
-    float daq_scaling = 0.0f;
-    std::string read_id;
-    std::string strand_id;
-    uint64_t start_time = 0;
+struct AssembledRead : ReadHeader {
     std::vector<int16_t> signal;
 };
 
