@@ -1,5 +1,12 @@
 # libvemla_client: every subsystem folder's sources, picked up by glob so that
 # a new file needs no edit here.
+#
+# The sources compile once, with hidden visibility, into an object library.
+# From those objects come two libraries:
+#   vemla_core   - static; what tests, the test server's clients, benchmarks
+#                  and tools link when they use internal classes;
+#   vemla_client - the shared library; it exports only what is marked
+#                  VEMLA_EXPORT (the vemla API) and hides the rest.
 file(GLOB_RECURSE VEMLA_CLIENT_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/common/*.cpp
   ${PROJECT_SOURCE_DIR}/bass/*.cpp
@@ -8,8 +15,21 @@ file(GLOB_RECURSE VEMLA_CLIENT_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/basecall_service/*.cpp
   ${PROJECT_SOURCE_DIR}/vemla/*.cpp)
 
-add_library(vemla_client SHARED ${VEMLA_CLIENT_SOURCES})
+add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES})
+target_include_directories(vemla_objects PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(vemla_objects PUBLIC vemla_deps vemla_ipc_schema)
+target_compile_definitions(vemla_objects PRIVATE VEMLA_BUILDING_LIBRARY)
+set_target_properties(vemla_objects PROPERTIES
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+vemla_add_warnings(vemla_objects)
+
+add_library(vemla_core STATIC $<TARGET_OBJECTS:vemla_objects>)
+target_include_directories(vemla_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(vemla_core PUBLIC vemla_deps vemla_ipc_schema)
+
+add_library(vemla_client SHARED $<TARGET_OBJECTS:vemla_objects>)
 target_include_directories(vemla_client PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vemla_client PUBLIC vemla_deps vemla_ipc_schema)
-vemla_add_warnings(vemla_client)
-set_target_properties(vemla_client PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+set_target_properties(vemla_client PROPERTIES
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
