@@ -2,12 +2,15 @@
 # Configures and builds one flavour of the project.
 #   scripts/build.sh [release|sanitize]   (default: release)
 # Build trees live in build/<flavour> below the project root (ignored by git);
-# VEMLA_BUILD_ROOT moves them elsewhere.
+# VEMLA_BUILD_ROOT moves them elsewhere; VEMLA_BUILD_JOBS caps parallel jobs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-release}
 build_root=${VEMLA_BUILD_ROOT:-$root/build}
 build_dir=$build_root/$flavour
+jobs=${VEMLA_BUILD_JOBS:-$(nproc)}
+# Paths relative to the checkout let ccache share results between checkouts.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 
 cmake_args=(-G Ninja -DPython_EXECUTABLE=/usr/bin/python3)
 case "$flavour" in
@@ -17,5 +20,5 @@ case "$flavour" in
 esac
 
 cmake -S "$root" -B "$build_dir" "${cmake_args[@]}" >&2
-cmake --build "$build_dir" --parallel "$(nproc)" >&2
+cmake --build "$build_dir" --parallel "$jobs" >&2
 echo "$build_dir"
