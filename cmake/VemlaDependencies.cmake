@@ -14,7 +14,14 @@ find_program(FLATC_EXECUTABLE flatc REQUIRED)
 if(NOT Python_EXECUTABLE AND EXISTS /usr/bin/python3)
   set(Python_EXECUTABLE /usr/bin/python3)
 endif()
-find_package(Python 3 REQUIRED COMPONENTS Interpreter)
+if(VEMLA_BUILD_PYTHON)
+  # The module builds for this interpreter; pybind11 finds it through the
+  # Python targets made here.
+  find_package(Python 3 REQUIRED COMPONENTS Interpreter Development.Module)
+  find_package(pybind11 2.6 CONFIG REQUIRED)
+else()
+  find_package(Python 3 REQUIRED COMPONENTS Interpreter)
+endif()
 
 if(VEMLA_BUILD_TESTS)
   find_package(GTest REQUIRED)

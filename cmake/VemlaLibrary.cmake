@@ -15,13 +15,20 @@ file(GLOB_RECURSE VEMLA_CLIENT_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/basecall_service/*.cpp
   ${PROJECT_SOURCE_DIR}/vemla/*.cpp)
 
+# vemla_library_compile_settings(target): how the library's sources compile.
+# The Python module compiles its own copy of the data model through this too,
+# so both copies agree on every layout and both keep their symbols hidden.
+function(vemla_library_compile_settings target)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC vemla_deps vemla_ipc_schema)
+  target_compile_definitions(${target} PRIVATE VEMLA_BUILDING_LIBRARY)
+  set_target_properties(${target} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  vemla_add_warnings(${target})
+endfunction()
+
 add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES})
-target_include_directories(vemla_objects PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(vemla_objects PUBLIC vemla_deps vemla_ipc_schema)
-target_compile_definitions(vemla_objects PRIVATE VEMLA_BUILDING_LIBRARY)
-set_target_properties(vemla_objects PROPERTIES
-  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-vemla_add_warnings(vemla_objects)
+vemla_library_compile_settings(vemla_objects)
 
 add_library(vemla_core STATIC $<TARGET_OBJECTS:vemla_objects>)
 target_include_directories(vemla_core PUBLIC ${PROJECT_SOURCE_DIR})
@@ -33,3 +40,6 @@ target_link_libraries(vemla_client PUBLIC vemla_deps vemla_ipc_schema)
 set_target_properties(vemla_client PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+include(GNUInstallDirs)
+install(TARGETS vemla_client LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
