@@ -15,7 +15,17 @@ file(GLOB_RECURSE VEMLA_CLIENT_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/basecall_service/*.cpp
   ${PROJECT_SOURCE_DIR}/vemla/*.cpp)
 
-add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES})
+# The build identifier the software version carries, refreshed on every build.
+set(VEMLA_BUILD_ID_SOURCE ${PROJECT_BINARY_DIR}/generated/vemla_build_id.cpp)
+add_custom_target(vemla_build_id
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUTPUT=${VEMLA_BUILD_ID_SOURCE}
+          -P ${PROJECT_SOURCE_DIR}/cmake/VemlaBuildId.cmake
+  BYPRODUCTS ${VEMLA_BUILD_ID_SOURCE}
+  COMMENT "Checking the build identifier"
+  VERBATIM)
+
+add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES} ${VEMLA_BUILD_ID_SOURCE})
+add_dependencies(vemla_objects vemla_build_id)
 target_include_directories(vemla_objects PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vemla_objects PUBLIC vemla_deps vemla_ipc_schema)
 target_compile_definitions(vemla_objects PRIVATE VEMLA_BUILDING_LIBRARY)
