@@ -37,9 +37,19 @@ add_library(vemla_core STATIC $<TARGET_OBJECTS:vemla_objects>)
 target_include_directories(vemla_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vemla_core PUBLIC vemla_deps vemla_ipc_schema)
 
+# Its interface is the public headers (laid out as in the source tree) and
+# Boost's headers, which the data model's headers use; every other
+# dependency stays inside the library.
 add_library(vemla_client SHARED $<TARGET_OBJECTS:vemla_objects>)
-target_include_directories(vemla_client PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(vemla_client PUBLIC vemla_deps vemla_ipc_schema)
+target_include_directories(vemla_client PUBLIC
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/vemla>)
+target_link_libraries(vemla_client PUBLIC Boost::headers PRIVATE vemla_deps vemla_ipc_schema)
 set_target_properties(vemla_client PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+if(NOT VEMLA_SANITIZE)
+  # Every symbol the library needs must resolve when it is linked, not later
+  # in a consumer's link.
+  target_link_options(vemla_client PRIVATE -Wl,--no-undefined)
+endif()
