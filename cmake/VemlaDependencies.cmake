@@ -5,6 +5,9 @@ find_package(Boost 1.74 REQUIRED COMPONENTS log log_setup thread filesystem syst
 find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
+# Header-only and in the compiler's default include path (the client API
+# parses the server's state with it).
+find_package(RapidJSON 1.1 REQUIRED CONFIG)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(ZMQ REQUIRED IMPORTED_TARGET libzmq)
 find_package(FlatBuffers REQUIRED CONFIG)

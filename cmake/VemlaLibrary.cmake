@@ -15,31 +15,41 @@ file(GLOB_RECURSE VEMLA_CLIENT_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/basecall_service/*.cpp
   ${PROJECT_SOURCE_DIR}/vemla/*.cpp)
 
-# vemla_library_compile_settings(target): how the library's sources compile.
-# The Python module compiles its own copy of the data model through this too,
-# so both copies agree on every layout and both keep their symbols hidden.
-function(vemla_library_compile_settings target)
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${target} PUBLIC vemla_deps vemla_ipc_schema)
-  target_compile_definitions(${target} PRIVATE VEMLA_BUILDING_LIBRARY)
-  set_target_properties(${target} PROPERTIES
-    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-  vemla_add_warnings(${target})
-endfunction()
+# The build identifier the software version carries, refreshed on every build.
+set(VEMLA_BUILD_ID_SOURCE ${PROJECT_BINARY_DIR}/generated/vemla_build_id.cpp)
+add_custom_target(vemla_build_id
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DOUTPUT=${VEMLA_BUILD_ID_SOURCE}
+          -P ${PROJECT_SOURCE_DIR}/cmake/VemlaBuildId.cmake
+  BYPRODUCTS ${VEMLA_BUILD_ID_SOURCE}
+  COMMENT "Checking the build identifier"
+  VERBATIM)
 
-add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES})
-vemla_library_compile_settings(vemla_objects)
+add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES} ${VEMLA_BUILD_ID_SOURCE})
+add_dependencies(vemla_objects vemla_build_id)
+target_include_directories(vemla_objects PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(vemla_objects PUBLIC vemla_deps vemla_ipc_schema)
+target_compile_definitions(vemla_objects PRIVATE VEMLA_BUILDING_LIBRARY)
+set_target_properties(vemla_objects PROPERTIES
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+vemla_add_warnings(vemla_objects)
 
 add_library(vemla_core STATIC $<TARGET_OBJECTS:vemla_objects>)
 target_include_directories(vemla_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vemla_core PUBLIC vemla_deps vemla_ipc_schema)
 
+# Its interface is the public headers (laid out as in the source tree) and
+# Boost's headers, which the data model's headers use; every other
+# dependency stays inside the library.
 add_library(vemla_client SHARED $<TARGET_OBJECTS:vemla_objects>)
-target_include_directories(vemla_client PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(vemla_client PUBLIC vemla_deps vemla_ipc_schema)
+target_include_directories(vemla_client PUBLIC
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/vemla>)
+target_link_libraries(vemla_client PUBLIC Boost::headers PRIVATE vemla_deps vemla_ipc_schema)
 set_target_properties(vemla_client PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-
-include(GNUInstallDirs)
-install(TARGETS vemla_client LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+if(NOT VEMLA_SANITIZE)
+  # Every symbol the library needs must resolve when it is linked, not later
+  # in a consumer's link.
+  target_link_options(vemla_client PRIVATE -Wl,--no-undefined)
+endif()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vemla/vemla_export.h"
+
 #include <chrono>
 #include <vector>
 
@@ -9,7 +11,7 @@ namespace timings {
 
 // Append-only list of monotonic time points, carried by every read.
 // No lock: whoever owns the list serialises access to it.
-class Timestamps {
+class VEMLA_DATA_EXPORT Timestamps {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
 

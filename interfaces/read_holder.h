@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vemla/vemla_export.h"
+
 #include "bass/data_wrappers/data_view.h"
 #include "bass/data_wrappers/metadata.h"
 #include "common/timestamps.h"
@@ -44,7 +46,7 @@ using DatasetMap = std::map<dataset, bass::data_wrappers::DataView>;
 
 // Registry of the sub tags of one read family, shared by a read and all its
 // sub-reads, which may live on different threads.
-class ReadCoordinator {
+class VEMLA_DATA_EXPORT ReadCoordinator {
 public:
     void register_sub_tag(uint64_t sub_tag);
     // Snapshot of the registered tags.
@@ -57,7 +59,7 @@ private:
 
 // One read in flight: a plain data carrier whose fields the engine and the
 // client API fill directly.
-class ReadHolder {
+class VEMLA_DATA_EXPORT ReadHolder {
 public:
     uint64_t m_read_tag = 0;
     ReadPriority m_priority = 1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vemla/vemla_export.h"
+
 #include "bass/data_wrappers/data_types.h"
 #include "bass/data_wrappers/views.h"
 
@@ -23,7 +25,7 @@ struct Field {
 // Rows of named, typed fields in one byte buffer. All fields are added first;
 // the table's builder then sizes `data` and sets `num_rows` (and may round
 // `row_size` up).
-class DataTable {
+class VEMLA_DATA_EXPORT DataTable {
 public:
     std::vector<uint8_t> data;
     std::vector<Field> fields;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vemla/vemla_export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,7 +30,7 @@ enum class DataSetType : int32_t {
 
 // Bytes per element of the numeric types 0..9; 0 for every other value
 // (fixed-width strings, texts, tables, empty datasets have no size of their own).
-std::size_t data_type_size(DataSetType type);
+VEMLA_DATA_EXPORT std::size_t data_type_size(DataSetType type);
 
 // The DataSetType of a C++ element type, for the types datasets are made of.
 template <typename T>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vemla/vemla_export.h"
+
 #include "bass/data_wrappers/data_table.h"
 #include "bass/data_wrappers/data_types.h"
 #include "bass/data_wrappers/metadata.h"
@@ -26,7 +28,7 @@ struct DataSetInfo {
 // One dataset of a read: a vector, a contiguous row-major matrix, a text or a
 // table, with its own metadata. It either borrows storage the caller keeps
 // alive, or owns it through `owner`.
-class DataView {
+class VEMLA_DATA_EXPORT DataView {
 public:
     class OwnerBase {
     public:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vemla/vemla_export.h"
+
 // The key types come with the map that Metadata::get reads them from.
 #include "bass/data_wrappers/metadata_keys.h"
 
@@ -34,7 +36,7 @@ struct is_metadata_type
 
 // String-keyed map of dynamically typed values. Type identity is exact
 // (typeid equality): no value is ever converted to another type.
-class MapWrapper {
+class VEMLA_DATA_EXPORT MapWrapper {
 public:
     using ValueMap = std::map<std::string, boost::any>;
     using TypeMap = std::map<std::string, std::type_index>;
@@ -112,7 +114,7 @@ private:
     std::unique_ptr<ValueMap> m_map;
 };
 
-class Metadata : public MapWrapper {
+class VEMLA_DATA_EXPORT Metadata : public MapWrapper {
 public:
     Metadata() = default;
     Metadata(const Metadata& other) = default;
@@ -142,7 +144,7 @@ public:
     }
 };
 
-std::ostream& operator<<(std::ostream& stream, const MapWrapper& map);
+VEMLA_DATA_EXPORT std::ostream& operator<<(std::ostream& stream, const MapWrapper& map);
 
 }  // namespace data_wrappers
 }  // namespace bass
