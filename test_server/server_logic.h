@@ -77,6 +77,8 @@ private:
         uint32_t reads_out = 0;
     };
 
+    // BAD_REQUEST with the reason, which the report keeps.
+    Bytes refuse(const std::string& reason);
     Bytes handle_load(const DecodedRequest& request);
     Bytes handle_connect(const DecodedRequest& request);
     Bytes handle_raw_block(RawBlock block, ClientSession& session, const ContentFaults& faults,
