@@ -9,9 +9,10 @@ namespace test_server {
 
 namespace {
 
-constexpr std::array<const char*, 11> fault_names = {
-    "drop_reply", "delay_reply", "short_frame",    "foreign_identifier",       "corrupt_body", "bad_request",
-    "not_ready",  "forget_clients", "lose_reads", "inconsistent_called_data", "die_and_return",
+constexpr std::array<const char*, 12> fault_names = {
+    "drop_reply",     "delay_reply", "short_frame",              "foreign_identifier",
+    "corrupt_body",   "bad_request", "not_ready",                "forget_clients",
+    "lose_reads",     "inconsistent_called_data", "die_and_return", "report_lost_reads",
 };
 
 bool parse_number(const std::string& text, uint32_t& value) {

@@ -24,6 +24,7 @@ enum class Fault {
     lose_reads,                // drop the client's finished reads: NONE_PENDING with value 1
     inconsistent_called_data,  // called blocks whose counts exceed their vectors
     die_and_return,            // close the socket unanswered, forget everything, rebind after delay_ms
+    report_lost_reads,         // NONE_PENDING with value 1, yet the reads stay and come back later
 };
 
 const char* fault_name(Fault fault);

@@ -233,6 +233,7 @@ Bytes ServerLogic::handle_connect(const DecodedRequest& request) {
     session.connection_string = request.text;
     session.request = wanted;
     session.options = CallOptions::from(wanted, *config, m_settings.split_min_positions);
+    session.options.alignment_targets = m_settings.alignment_targets;
     session.priority = request.value;
     const std::string id = session.id;
     m_sessions.emplace(id, std::move(session));
@@ -284,6 +285,9 @@ Bytes ServerLogic::handle_first_called_block(const DecodedRequest& request, Clie
     session.returning.reset();
     if (faults.lose_reads) {
         session.pending.clear();
+        return build_simple_reply(ReplyKind::none_pending, 1);
+    }
+    if (faults.report_lost_reads) {
         return build_simple_reply(ReplyKind::none_pending, 1);
     }
     if (session.pending.empty() || session.pending.front().ready_at > now) {

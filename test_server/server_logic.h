@@ -28,6 +28,7 @@ struct ContentFaults {
     bool bad_request = false;
     bool not_ready = false;
     bool lose_reads = false;
+    bool report_lost_reads = false;
     bool inconsistent_called_data = false;
 };
 
