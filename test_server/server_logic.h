@@ -30,6 +30,7 @@ struct ContentFaults {
     bool lose_reads = false;
     bool report_lost_reads = false;
     bool inconsistent_called_data = false;
+    std::optional<ReplyKind> reply_with;  // answer with this kind instead
 };
 
 class ServerLogic {
