@@ -172,7 +172,9 @@ CalledRead call_signal(const AssembledRead& read, const CallOptions& options) {
         call.trace.resize(positions);
     }
     if (options.config.base_mods) {
-        call.base_mods = BaseMods{"Cm", "5mC", "CG", {}};
+        // The context in the wire's notation: a part per canonical base (A, C,
+        // G, T), "X" marking the modified base; here a C followed by a G.
+        call.base_mods = BaseMods{"Cm", "5mC", "_:XG:_:_", {}};
     }
     uint64_t q_total = 0;
     for (uint32_t p = 0; p < positions; ++p) {
