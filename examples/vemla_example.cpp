@@ -1,0 +1,268 @@
+// vemla example: the main job of the client library, through its public API.
+//
+//   1. start the bundled test server in this process, or use a running
+//      server (--server ADDRESS --config NAME)
+//   2. connect a vemla::VemlaClient, reporting each status change
+//   3. stream generated reads to the server, collecting finished reads as
+//      they come back, with a progress line
+//   4. finish, disconnect, print a summary and write every read's SAM lines
+//      to a file (samtools view reads it)
+#include "generated_reads.h"
+#include "run_statistics.h"
+#include "sam_output.h"
+
+#include "test_server/test_server.h"
+#include "vemla/vemla_client.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const usage =
+    "usage: vemla_example [options]\n"
+    "  --server ADDRESS   a running basecall server (default: start the bundled test server)\n"
+    "  --config NAME      its basecall configuration (default: test_dna_fast)\n"
+    "  --align-ref PATH   alignment index on the server (the bundled server aligns to its own)\n"
+    "  --reads N          reads to stream (default: 300)\n"
+    "  --output FILE      SAM file to write (default: vemla_example.sam)\n";
+
+struct Options {
+    std::string server;
+    std::string config = "test_dna_fast";
+    std::string align_ref;
+    uint32_t reads = 300;
+    std::string output = "vemla_example.sam";
+};
+
+Options parse_options(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage;
+            std::exit(EXIT_SUCCESS);
+        }
+        if (i + 1 >= argc) {
+            throw std::invalid_argument("missing value after " + arg);
+        }
+        const std::string value = argv[++i];
+        if (arg == "--server") {
+            options.server = value;
+        } else if (arg == "--config") {
+            options.config = value;
+        } else if (arg == "--align-ref") {
+            options.align_ref = value;
+        } else if (arg == "--reads") {
+            const long count = std::stol(value);
+            if (count < 1 || count > 1000000) {
+                throw std::invalid_argument("--reads must be between 1 and 1000000");
+            }
+            options.reads = static_cast<uint32_t>(count);
+        } else if (arg == "--output") {
+            options.output = value;
+        } else {
+            throw std::invalid_argument("unknown option " + arg);
+        }
+    }
+    return options;
+}
+
+// The bundled server and what it needs: it knows its alignment index by file
+// name and never reads the file, so an empty one in a scratch folder stands in.
+struct BundledServer {
+    BundledServer() {
+        char pattern[] = "/tmp/vemla_example_XXXXXX";
+        if (!mkdtemp(pattern)) {
+            throw std::runtime_error("cannot create a scratch folder");
+        }
+        folder = pattern;
+        index = folder + "/test_ref.mmi";
+        std::ofstream(index).put('\n');
+        address = server.start("tcp://127.0.0.1:*");
+    }
+    ~BundledServer() {
+        server.stop();
+        std::remove(index.c_str());
+        rmdir(folder.c_str());
+    }
+
+    test_server::TestServer server;
+    std::string folder;
+    std::string index;
+    std::string address;
+};
+
+class Run {
+public:
+    Run(vemla::VemlaClient& client, uint32_t reads, example::SamOutput& output)
+        : m_client(client), m_total(reads), m_output(output), m_in_place(isatty(STDOUT_FILENO) != 0) {}
+
+    // Streams every read, then waits for the rest to come back; false when
+    // the connection ended before every read was sent.
+    bool stream() {
+        example::ReadGenerator generator(2024);
+        for (uint32_t tag = 1; tag <= m_total; ++tag) {
+            vemla::Read read = generator.next(tag);
+            if (!send(read)) {
+                return false;
+            }
+            progress(false);
+        }
+        wait_for_reads();
+        return true;
+    }
+
+    void collect() {
+        std::list<std::list<vemla::Read>> groups;
+        m_client.get_completed_reads(groups);
+        for (const auto& group : groups) {
+            for (const auto& read : group) {
+                m_statistics.read_returned(read);
+                std::string error;
+                if (!m_output.add(read, 50.0f, error)) {
+                    std::cerr << "\nread " << read.get_by_name("read_id") << " has no SAM line: " << error << "\n";
+                }
+            }
+        }
+    }
+
+    void progress(bool force) {
+        const auto now = Clock::now();
+        const auto period = std::chrono::milliseconds(m_in_place ? 200 : 1000);
+        if (force || now - m_last_progress >= period) {
+            m_statistics.print_progress(std::cout, m_total, m_in_place);
+            m_last_progress = now;
+        }
+    }
+
+    const example::RunStatistics& statistics() const { return m_statistics; }
+
+private:
+    // Offers the read until there is room, collecting finished reads meanwhile.
+    bool send(vemla::Read& read) {
+        for (;;) {
+            const vemla::PassReadResult result = m_client.pass_read(read, 200);
+            if (result == vemla::PassReadResult::success) {
+                m_statistics.read_sent();
+                return true;
+            }
+            if (result != vemla::PassReadResult::queue_full) {
+                m_statistics.read_refused();
+                std::cerr << "\nread " << read.get_read_tag() << " refused: " << vemla::to_string(result) << "\n";
+                return result == vemla::PassReadResult::bad_read;  // a bad read does not end the run
+            }
+            collect();
+            progress(false);
+        }
+    }
+
+    // Until every read is back, the connection is lost, or nothing came back
+    // for a minute.
+    void wait_for_reads() {
+        auto last_change = Clock::now();
+        uint64_t returned = m_statistics.returned();
+        while (m_statistics.returned() < m_statistics.sent() && Clock::now() - last_change < std::chrono::minutes(1)) {
+            const auto status = m_client.get_status();
+            if (status == vemla::ConnectionStatus::error || status == vemla::ConnectionStatus::disconnected) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            collect();
+            if (m_statistics.returned() != returned) {
+                returned = m_statistics.returned();
+                last_change = Clock::now();
+            }
+            progress(false);
+        }
+    }
+
+    vemla::VemlaClient& m_client;
+    uint32_t m_total;
+    example::SamOutput& m_output;
+    bool m_in_place;
+    example::RunStatistics m_statistics;
+    Clock::time_point m_last_progress;
+};
+
+int run(const Options& options) {
+    std::unique_ptr<BundledServer> bundled;
+    std::string address = options.server;
+    std::string align_ref = options.align_ref;
+    if (address.empty()) {
+        bundled = std::make_unique<BundledServer>();
+        address = bundled->address;
+        if (align_ref.empty()) {
+            align_ref = bundled->index;
+        }
+        std::cout << "started the bundled test server at " << address << "\n";
+    }
+
+    vemla::VemlaClient client(address, options.config);
+    client.set_state_change_handler([](vemla::ConnectionStatus from, vemla::ConnectionStatus to, std::string) {
+        std::cout << "status: " << from << " -> " << to << "\n";
+    });
+    bass::data_wrappers::Metadata params;
+    params.insert("client_name", std::string("vemla_example"));
+    params.insert("move_and_trace_enabled", true);  // move tables in the SAM lines
+    params.insert("max_reads_queued", uint64_t(50));
+    if (!align_ref.empty()) {
+        params.insert("align_ref", align_ref);
+    }
+    client.set_params(params);
+
+    const vemla::Result connected = client.connect();
+    if (connected != vemla::Result::success) {
+        std::cerr << "cannot connect to " << address << " with config " << options.config << ": " << connected
+                  << " " << client.get_error_message() << "\n";
+        return EXIT_FAILURE;
+    }
+    std::string reference_header;
+    client.get_alignment_sam_header(reference_header);
+    example::SamOutput output(reference_header);
+
+    Run run(client, options.reads, output);
+    const bool streamed = run.stream();
+    const vemla::Result finished = client.finish(30);
+    run.collect();
+    run.progress(true);
+    std::cout << "\n";
+    client.disconnect();
+
+    const uint64_t missing = run.statistics().sent() - run.statistics().returned();
+    run.statistics().print_summary(std::cout, missing);
+    std::string error;
+    if (!output.write(options.output, error)) {
+        std::cerr << error << "\n";
+        return EXIT_FAILURE;
+    }
+    std::cout << "wrote " << output.lines() << " SAM lines to " << options.output << "\n";
+    if (!streamed || finished != vemla::Result::success || missing != 0) {
+        std::cerr << "the run did not complete: finish gave " << finished << "\n";
+        return EXIT_FAILURE;
+    }
+    return EXIT_SUCCESS;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(parse_options(argc, argv));
+    } catch (const std::exception& error) {
+        std::cerr << "vemla_example: " << error.what() << "\n" << usage;
+        return 2;
+    }
+}
