@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs the example.
+# The main job: installs what is missing, builds, and runs the example, which
+# streams reads through the client library to a basecall server (by default
+# the bundled test server) and writes their SAM lines. Options go to the
+# example (--help lists them); without --output the SAM file goes to the
+# build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/install_deps.sh
 build_dir=$(bash scripts/build.sh release | tail -n 1)
-exec "$build_dir/examples/vemla_example" "$@"
+args=("$@")
+if [[ " ${args[*]-} " != *" --output "* ]]; then
+  args+=(--output "$build_dir/vemla_example.sam")
+fi
+exec "$build_dir/examples/vemla_example" "${args[@]}"

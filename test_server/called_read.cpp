@@ -90,11 +90,15 @@ std::vector<AlignmentRow> make_alignments(const CalledRead& call, const CallOpti
     if (length < 20) {
         return rows;  // too short to align
     }
-    const int count = 1 + static_cast<int>(call.read_tag % 2);
-    for (int r = 0; r < count; ++r) {
+    std::vector<AlignmentTarget> targets = options.alignment_targets;
+    if (targets.empty()) {
+        targets = {{"test_chr1", options.bed_file.empty() ? 0 : 1}, {"test_chr2", 0}};
+        targets.resize(1 + call.read_tag % 2);
+    }
+    for (size_t r = 0; r < targets.size(); ++r) {
         AlignmentRow row;
-        row.genome = r == 0 ? "test_chr1" : "test_chr2";
-        row.genome_start = static_cast<int32_t>((call.read_tag * 97u) % 100000u) + 1000 * r;
+        row.genome = targets[r].genome;
+        row.genome_start = static_cast<int32_t>((call.read_tag * 97u) % 100000u) + 1000 * static_cast<int32_t>(r);
         row.genome_end = row.genome_start + length;
         row.strand_start = 0;
         row.strand_end = length;
@@ -113,10 +117,13 @@ std::vector<AlignmentRow> make_alignments(const CalledRead& call, const CallOpti
         row.sam_record = call.read_id + "\t" + (r == 0 ? "0" : "2064") + "\t" + row.genome + "\t" +
                          std::to_string(row.genome_start + 1) + "\t" + std::to_string(row.mapping_quality) + "\t" +
                          std::to_string(length) + "M\t*\t0\t0\t" + call.sequence + "\t" + call.qstring;
-        if (!options.bed_file.empty() && r == 0) {
-            row.bed_hits = 1;
-            row.bed_lines = row.genome + "\t" + std::to_string(row.genome_start) + "\t" +
-                            std::to_string(row.genome_end) + "\ttest_target\t0\t+";
+        if (!options.bed_file.empty()) {
+            row.bed_hits = targets[r].bed_hits;
+            for (int32_t hit = 0; hit < row.bed_hits; ++hit) {
+                row.bed_lines += (hit == 0 ? "" : "\n") + row.genome + "\t" + std::to_string(row.genome_start) +
+                                 "\t" + std::to_string(row.genome_end) + "\ttest_target_" + std::to_string(hit) +
+                                 "\t0\t+";
+            }
         }
         rows.push_back(std::move(row));
     }
@@ -165,7 +172,9 @@ CalledRead call_signal(const AssembledRead& read, const CallOptions& options) {
         call.trace.resize(positions);
     }
     if (options.config.base_mods) {
-        call.base_mods = BaseMods{"Cm", "5mC", "CG", {}};
+        // The context in the wire's notation: a part per canonical base (A, C,
+        // G, T), "X" marking the modified base; here a C followed by a G.
+        call.base_mods = BaseMods{"Cm", "5mC", "_:XG:_:_", {}};
     }
     uint64_t q_total = 0;
     for (uint32_t p = 0; p < positions; ++p) {

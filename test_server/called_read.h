@@ -129,6 +129,7 @@ struct CallOptions {
     std::string bed_file;
     bool split_reads = false;        // do_read_splitting
     uint32_t split_min_positions = 40;
+    std::vector<AlignmentTarget> alignment_targets;  // as ServerSettings
 
     static CallOptions from(const ConnectionRequest& request, const BasecallConfig& config, uint32_t split_min_positions);
 };

@@ -11,9 +11,11 @@ namespace test_server {
 
 namespace {
 
-constexpr std::array<const char*, 12> fault_names = {
-    "drop_reply", "delay_reply", "short_frame",    "foreign_identifier",       "corrupt_body", "bad_request",
-    "not_ready",  "forget_clients", "lose_reads", "inconsistent_called_data", "die_and_return", "reply_with",
+constexpr std::array<const char*, 13> fault_names = {
+    "drop_reply",     "delay_reply", "short_frame",              "foreign_identifier",
+    "corrupt_body",   "bad_request", "not_ready",                "forget_clients",
+    "lose_reads",     "inconsistent_called_data", "die_and_return", "reply_with",
+    "report_lost_reads",
 };
 
 bool parse_number(const std::string& text, uint32_t& value) {

@@ -27,6 +27,7 @@ enum class Fault {
     inconsistent_called_data,  // called blocks whose counts exceed their vectors
     die_and_return,            // close the socket unanswered, forget everything, rebind after delay_ms
     reply_with,                // a simple reply of the rule's kind (no text) instead of the answer
+    report_lost_reads,         // NONE_PENDING with value 1, yet the reads stay and come back later
 };
 
 const char* fault_name(Fault fault);

@@ -18,6 +18,22 @@ void log_bounded(List& list, Value value) {
     }
 }
 
+// The requests of the connect sequence, which a client sends before it has
+// a connection id and therefore without one.
+bool sent_before_connect(RequestKind kind) {
+    switch (kind) {
+    case RequestKind::load_config:
+    case RequestKind::load_index:
+    case RequestKind::load_bed:
+    case RequestKind::get_configs:
+    case RequestKind::get_indices:
+    case RequestKind::connect:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string hex64(uint64_t value) {
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
@@ -49,8 +65,15 @@ void ServerLogic::restart() {
 Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, Clock::time_point now) {
     ++m_request_counts[static_cast<size_t>(request.kind)];
     if (request.kind == RequestKind::unknown) {
-        log_bounded(m_refusals, request.error);
-        return build_simple_reply(ReplyKind::bad_request, 0, request.error);
+        return refuse(request.error);
+    }
+    if (request.version != protocol_version_text()) {
+        return refuse(std::string(request_kind_name(request.kind)) + " of protocol version '" + request.version +
+                      "' where " + protocol_version_text() + " is spoken");
+    }
+    if (!request.client_id.empty() && sent_before_connect(request.kind)) {
+        return refuse(std::string(request_kind_name(request.kind)) + " carries client id '" + request.client_id +
+                      "' although it belongs before CONNECT");
     }
     if (faults.bad_request) {
         return build_simple_reply(ReplyKind::bad_request, 0, "fault injected: bad_request");
@@ -93,7 +116,10 @@ Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, C
             return build_simple_reply(ReplyKind::bad_request, 0,
                                       "unsupported query code " + std::to_string(request.value));
         }
-        return build_simple_reply(ReplyKind::response, 0, report().dump());
+        // Texts logged from earlier requests need not be valid UTF-8; they
+        // must not make the report unanswerable.
+        return build_simple_reply(ReplyKind::response, 0,
+                                  report().dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     case RequestKind::terminate:
         return build_simple_reply(ReplyKind::bad_request, 0, "TERMINATE is not supported by the test server");
     case RequestKind::heartbeat_ping:
@@ -124,6 +150,11 @@ Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, C
     default:
         return build_simple_reply(ReplyKind::bad_request, 0, "unexpected request");
     }
+}
+
+Bytes ServerLogic::refuse(const std::string& reason) {
+    log_bounded(m_refusals, reason);
+    return build_simple_reply(ReplyKind::bad_request, 0, reason);
 }
 
 Bytes ServerLogic::handle_load(const DecodedRequest& request) {
@@ -205,6 +236,7 @@ Bytes ServerLogic::handle_connect(const DecodedRequest& request) {
     session.connection_string = request.text;
     session.request = wanted;
     session.options = CallOptions::from(wanted, *config, m_settings.split_min_positions);
+    session.options.alignment_targets = m_settings.alignment_targets;
     session.priority = request.value;
     const std::string id = session.id;
     m_sessions.emplace(id, std::move(session));
@@ -218,8 +250,7 @@ Bytes ServerLogic::handle_raw_block(RawBlock block, ClientSession& session,
     }
     auto outcome = session.assembler.add(std::move(block));
     if (!outcome.accepted) {
-        log_bounded(m_refusals, outcome.error);
-        return build_simple_reply(ReplyKind::bad_request, 0, outcome.error);
+        return refuse(outcome.error);
     }
     if (outcome.read) {
         const AssembledRead& read = *outcome.read;
@@ -259,6 +290,9 @@ Bytes ServerLogic::handle_first_called_block(const DecodedRequest& request, Clie
         session.pending.clear();
         return build_simple_reply(ReplyKind::none_pending, 1);
     }
+    if (faults.report_lost_reads) {
+        return build_simple_reply(ReplyKind::none_pending, 1);
+    }
     if (session.pending.empty() || session.pending.front().ready_at > now) {
         return build_simple_reply(ReplyKind::none_pending, 0);
     }
@@ -276,13 +310,15 @@ Bytes ServerLogic::handle_first_called_block(const DecodedRequest& request, Clie
 Bytes ServerLogic::handle_next_called_block(const DecodedRequest& request, ClientSession& session,
                                             const ContentFaults& faults) {
     if (!session.returning) {
-        return build_simple_reply(ReplyKind::bad_request, 0, "GET_NEXT_CALLED_BLOCK without a read being returned");
+        return refuse("GET_NEXT_CALLED_BLOCK without a read being returned");
     }
     if (request.value != session.returning->call.read_tag) {
-        return build_simple_reply(ReplyKind::bad_request, 0,
-                                  "GET_NEXT_CALLED_BLOCK for read tag " + std::to_string(request.value) +
-                                      " while returning read tag " +
-                                      std::to_string(session.returning->call.read_tag));
+        return refuse("GET_NEXT_CALLED_BLOCK for read tag " + std::to_string(request.value) +
+                      " while returning read tag " + std::to_string(session.returning->call.read_tag));
+    }
+    if (request.text != session.returning->call.strand_id) {
+        return refuse("GET_NEXT_CALLED_BLOCK names strand '" + request.text + "' while returning strand '" +
+                      session.returning->call.strand_id + "'");
     }
     session.returning->options.inconsistent = session.returning->options.inconsistent || faults.inconsistent_called_data;
     return send_block(session);

@@ -28,6 +28,7 @@ struct ContentFaults {
     bool bad_request = false;
     bool not_ready = false;
     bool lose_reads = false;
+    bool report_lost_reads = false;
     bool inconsistent_called_data = false;
     std::optional<ReplyKind> reply_with;  // answer with this kind instead
 };
@@ -78,6 +79,8 @@ private:
         uint32_t reads_out = 0;
     };
 
+    // BAD_REQUEST with the reason, which the report keeps.
+    Bytes refuse(const std::string& reason);
     Bytes handle_load(const DecodedRequest& request);
     Bytes handle_connect(const DecodedRequest& request);
     Bytes handle_raw_block(RawBlock block, ClientSession& session, const ContentFaults& faults,

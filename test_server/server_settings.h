@@ -9,6 +9,12 @@ namespace test_server {
 
 enum class EventKind { move_trace, run_length };
 
+// A genome an aligned read maps to, and how many BED lines its row carries.
+struct AlignmentTarget {
+    std::string genome;
+    int32_t bed_hits = 0;
+};
+
 struct BasecallConfig {
     std::string name;
     uint32_t model_stride = 5;
@@ -60,6 +66,9 @@ struct ServerSettings {
     uint32_t called_block_positions = 1000;  // positions per called block
     uint32_t split_min_positions = 40; // a split read yields two halves of at least this
     bool discard_reads = false;        // count finished reads but call none (benchmarks)
+    // One alignment row per target for every aligned read; empty: one or two
+    // rows on test_chr1 and test_chr2, by read tag.
+    std::vector<AlignmentTarget> alignment_targets;
 
     // Three configs (moves and trace, base modifications, run-length), two
     // indices (one without sequence), one BED file and a few kits.

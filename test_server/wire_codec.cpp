@@ -231,6 +231,10 @@ DecodedRequest decode_request(const uint8_t* data, size_t size) {
         return request;
     }
     const auto* message = vemla_ipc::GetMessageData(data);
+    if (const auto* version = message->version()) {
+        request.version = std::to_string(version->major()) + "." + std::to_string(version->minor()) + "." +
+                          std::to_string(version->patch());
+    }
     request.client_id = text_of(message->client_id());
     const auto content_type = static_cast<uint8_t>(message->content_type());
     if (content_type == content_simple_request) {
@@ -282,6 +286,13 @@ DecodedRequest decode_request(const uint8_t* data, size_t size) {
     }
     request.error = "content type " + std::to_string(content_type) + " is not a request";
     return request;
+}
+
+const std::string& protocol_version_text() {
+    static const std::string text = std::to_string(protocol_version.major()) + "." +
+                                    std::to_string(protocol_version.minor()) + "." +
+                                    std::to_string(protocol_version.patch());
+    return text;
 }
 
 Bytes build_simple_reply(ReplyKind kind, uint32_t value, const std::string& text) {

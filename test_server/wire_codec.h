@@ -45,6 +45,7 @@ std::optional<ReplyKind> reply_kind_from_name(const std::string& name);
 
 struct DecodedRequest {
     RequestKind kind = RequestKind::unknown;
+    std::string version;  // "major.minor.patch"; empty when the request carries none
     std::string client_id;
     uint32_t value = 0;
     std::string text;
@@ -53,6 +54,9 @@ struct DecodedRequest {
 };
 
 DecodedRequest decode_request(const uint8_t* data, size_t size);
+
+// The protocol version the server speaks, "11.0.0".
+const std::string& protocol_version_text();
 
 using Bytes = std::vector<uint8_t>;
 

@@ -37,7 +37,7 @@ soname=$(readelf -d "$library" | sed -n 's/.*SONAME.*\[\(.*\)\].*/\1/p')
 exports=$(nm -DC --defined-only "$library" | cut -c20- | grep -Ev '^(vtable|typeinfo|typeinfo name|VTT|guard variable) for ')
 leaked=$(grep -E '^(ipc_tools|basecall_service|vemla_ipc|flatbuffers|zmq|nlohmann|test_server)::|^common::(diagnostics::(state|tracing)|logging|contract)' <<<"$exports" || true)
 [[ -z "$leaked" ]] || fail "internal symbols exported:"$'\n'"$(head -n 20 <<<"$leaked")"
-grep -q '^vemla::Read::extract_sam_and_bed_lines' <<<"$exports" || fail "vemla::Read is not exported"
+grep -q '^vemla::VemlaClient::connect()' <<<"$exports" || fail "vemla::VemlaClient::connect is not exported"
 grep -q '^bass::data_wrappers::MapWrapper::merge(' <<<"$exports" || fail "the data model is not exported"
 echo "SONAME $soname; $(wc -l <<<"$exports") exported symbols, none internal"
 
@@ -67,5 +67,16 @@ cmake --build "$work/consumer" >/dev/null
 consumer=$work/consumer/vemla_consumer
 ldd "$consumer" | grep -q "libvemla_client.so.0 => $prefix/" || fail "consumer does not load the installed library"
 
-"$consumer" > "$work/consumer.out" || { cat "$work/consumer.out"; fail "the consumer failed"; }
+"$test_server" --endpoint 'tcp://127.0.0.1:*' > "$work/server.out" 2>&1 &
+server_pid=$!
+endpoint=
+for _ in $(seq 100); do
+  endpoint=$(sed -n 's/^endpoint: //p' "$work/server.out")
+  [[ -n "$endpoint" ]] && break
+  sleep 0.1
+done
+[[ -n "$endpoint" ]] || fail "the test server did not start: $(cat "$work/server.out")"
+"$consumer" "$endpoint" > "$work/consumer.out" || { cat "$work/consumer.out"; fail "the consumer failed"; }
+sam_lines=$(grep -c '^consumer_read_' "$work/consumer.out" || true)
+[[ "$sam_lines" -ge 5 ]] || { cat "$work/consumer.out"; fail "expected SAM lines of 5 reads, got $sam_lines"; }
 tail -n 1 "$work/consumer.out"

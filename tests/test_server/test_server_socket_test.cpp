@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 using namespace test_server;
@@ -216,6 +217,82 @@ TEST_F(TestServerSocket, QueryReportsWhatWasReceived) {
     std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(signal_digest(samples)));
     EXPECT_EQ(read["signal_digest"], digest);
     EXPECT_EQ(report["clients"][0]["reads_pending"], 1);
+}
+
+namespace {
+
+// A HEARTBEAT_PING of the given protocol version (none when absent).
+Bytes ping_of_version(std::optional<vemla_ipc::ProtocolVersion> version) {
+    flatbuffers::FlatBufferBuilder fbb(256);
+    vemla_ipc::SimpleRequestDataBuilder request(fbb);
+    request.add_type(vemla_ipc::SimpleRequestType_HEARTBEAT_PING);
+    const auto content = request.Finish();
+    vemla_ipc::MessageDataBuilder message(fbb);
+    if (version) {
+        message.add_version(&*version);
+    }
+    message.add_content_type(vemla_ipc::Content_SimpleRequestData);
+    message.add_content(content.Union());
+    fbb.Finish(message.Finish(), vemla_ipc::MessageDataIdentifier());
+    return Bytes(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+}
+
+}  // namespace
+
+TEST_F(TestServerSocket, RefusesWhatARealServerWouldRefuse) {
+    Peer peer(endpoint);
+    const std::string id = connect(peer);
+    struct Case {
+        const char* what;
+        Bytes request;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"older version", ping_of_version(vemla_ipc::ProtocolVersion(10, 0, 0)), "protocol version '10.0.0'"},
+        {"newer minor", ping_of_version(vemla_ipc::ProtocolVersion(11, 1, 0)), "protocol version '11.1.0'"},
+        {"no version", ping_of_version(std::nullopt), "protocol version ''"},
+        {"id on LOAD_CONFIG", simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, id, 0, "test_dna_fast"),
+         "belongs before CONNECT"},
+        {"id on GET_CONFIGS", simple_request(vemla_ipc::SimpleRequestType_GET_CONFIGS, id), "belongs before CONNECT"},
+        {"id on CONNECT", simple_request(vemla_ipc::SimpleRequestType_CONNECT, id, 0, "test_dna_fast:>client_name=x"),
+         "belongs before CONNECT"},
+    };
+    for (const auto& c : cases) {
+        const Bytes reply = peer.exchange(c.request);
+        EXPECT_EQ(reply_type(reply), vemla_ipc::SimpleReplyType_BAD_REQUEST) << c.what;
+        EXPECT_NE(reply_text(reply).find(c.reason), std::string::npos) << c.what << ": " << reply_text(reply);
+    }
+    EXPECT_EQ(reply_type(peer.exchange(ping_of_version(vemla_ipc::ProtocolVersion(11, 0, 0)))),
+              vemla_ipc::SimpleReplyType_HEARTBEAT_ECHO);
+}
+
+TEST_F(TestServerSocket, NextCalledBlockMustNameTheStrandBeingReturned) {
+    Peer peer(endpoint);
+    const std::string id = connect(peer);
+    pass_read(peer, id, 9, signal_of(1000, 12), 1000);  // 200 positions: 4 called blocks of 50
+    const Bytes first = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_FIRST_CALLED_BLOCK, id));
+    const auto* block = root(first)->content_as_ReadBlockData();
+    ASSERT_NE(block, nullptr);
+    ASSERT_GT(block->num_blocks(), 1u);
+    const Bytes wrong = peer.exchange(
+        simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id, 9, block->strand_id()->str() + "x"));
+    EXPECT_EQ(reply_type(wrong), vemla_ipc::SimpleReplyType_BAD_REQUEST);
+    EXPECT_NE(reply_text(wrong).find("names strand"), std::string::npos) << reply_text(wrong);
+    const Bytes right = peer.exchange(
+        simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id, 9, block->strand_id()->str()));
+    ASSERT_NE(root(right)->content_as_ReadBlockData(), nullptr);
+    EXPECT_EQ(root(right)->content_as_ReadBlockData()->block_index(), 1u);
+}
+
+TEST_F(TestServerSocket, QueryStillAnswersAfterRequestsWithInvalidUtf8) {
+    Peer peer(endpoint);
+    const std::string bad_name = "no\xff\xfe_config";
+    EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, {}, 0, bad_name))),
+              vemla_ipc::SimpleReplyType_REQUEST_FAILED);
+    const Bytes reply = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_QUERY, {}, 1));
+    ASSERT_EQ(reply_type(reply), vemla_ipc::SimpleReplyType_RESPONSE);
+    const auto report = nlohmann::json::parse(reply_text(reply));
+    EXPECT_EQ(report["received"]["load_requests"].size(), 1u);
 }
 
 // --- fault switches ---------------------------------------------------------

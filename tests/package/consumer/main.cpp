@@ -1,5 +1,8 @@
 // Uses libvemla_client through its installed headers only: builds reads with
-// the data model, checks them, asks for versions and kit names.
+// the data model, checks them, asks for versions and kit names, and, given a
+// server address, streams the reads through a VemlaClient and prints their
+// SAM lines.
+//   vemla_consumer [ADDRESS]
 #include "vemla/read.h"
 #include "vemla/server_query.h"
 #include "vemla/vemla_client.h"
@@ -52,12 +55,54 @@ void offline_checks() {
     check(kit.generate_barcode_name(12, 0) == "barcode12a", "barcode name");
 }
 
+void round_trip(const std::string& address) {
+    vemla::VemlaClient client(address, "test_dna_fast");
+    bass::data_wrappers::Metadata params;
+    params.insert("client_name", std::string("vemla_consumer"));
+    params.insert("max_message_size", uint64_t(400));  // several blocks per read
+    check(client.set_params(params) == vemla::Result::success, "set_params");
+
+    vemla::Read invalid;
+    std::string error;
+    check(!client.validate_read(invalid, error) && !error.empty(), "validate_read refuses an empty read");
+
+    const vemla::Result connected = client.connect();
+    check(connected == vemla::Result::success, "connect: " + vemla::to_string(connected) + " " +
+                                                   client.get_error_message());
+    if (connected != vemla::Result::success) {
+        return;
+    }
+    const size_t count = 5;
+    for (uint64_t tag = 1; tag <= count; ++tag) {
+        vemla::Read read = make_read(tag, 8000 + 1000 * tag);
+        check(client.pass_read(read, 5000) == vemla::PassReadResult::success, "pass_read");
+    }
+    check(client.finish(60) == vemla::Result::success, "finish");
+    std::list<std::list<vemla::Read>> groups;
+    client.get_completed_reads(groups);
+    size_t reads = 0;
+    for (const auto& group : groups) {
+        for (const auto& read : group) {
+            ++reads;
+            for (const auto& line : read.extract_sam_and_bed_lines(50.0f)) {
+                std::cout << line.sam_line << "\n";
+            }
+        }
+    }
+    check(reads == count, "every read came back (" + std::to_string(reads) + " of " + std::to_string(count) + ")");
+    std::vector<vemla::server_query::BarcodeKitDefinition> kits;
+    check(vemla::server_query::get_barcode_kits(address, kits, 2000) == vemla::Result::success && !kits.empty(),
+          "barcode kits");
+    check(client.get_status() == vemla::ConnectionStatus::disconnected, "finish ends the connection");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     offline_checks();
-    (void)argc;
-    (void)argv;
+    if (argc > 1) {
+        round_trip(argv[1]);
+    }
     if (failures == 0) {
         std::cout << "vemla_consumer: all checks passed\n";
     }

@@ -1,0 +1,76 @@
+"""The main-job example as a user runs it: with the bundled server, and
+pointed at a separately running server. Its SAM output is read back by
+samtools and pysam, independent readers of the format."""
+
+import os
+import re
+import subprocess
+
+import pytest
+
+BUILD_DIR = os.environ.get("VEMLA_BUILD_DIR", "")
+EXAMPLE = os.path.join(BUILD_DIR, "examples", "vemla_example")
+SERVER = os.path.join(BUILD_DIR, "test_server", "vemla_test_server")
+if not os.path.isfile(EXAMPLE):
+    pytest.skip("vemla_example not built", allow_module_level=True)
+
+
+def run_example(tmp_path, *args):
+    output = tmp_path / "reads.sam"
+    proc = subprocess.run([EXAMPLE, "--reads", "40", "--output", str(output), *args],
+                          capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    return proc.stdout, output
+
+
+def check_summary(stdout, reads):
+    assert re.search(r"^reads: +%d sent, %d back$" % (reads, reads), stdout, re.M), stdout
+    assert re.search(r"^failures: +0 refused, 0 missing$", stdout, re.M), stdout
+    assert re.search(r"^mean quality: +\d+\.\d\d$", stdout, re.M), stdout
+    assert re.search(r"reads/s, \d+ samples/s", stdout), stdout
+    assert "sent 40/40, back 40" in stdout  # the last progress line
+
+
+def samtools_count(path):
+    proc = subprocess.run(["samtools", "view", "-c", str(path)], capture_output=True, text=True)
+    assert proc.returncode == 0, proc.stderr
+    return int(proc.stdout)
+
+
+def test_bundled_server_run_writes_aligned_sam(tmp_path):
+    stdout, output = run_example(tmp_path)
+    check_summary(stdout, 40)
+    assert "status: connecting -> connected" in stdout
+
+    pysam = pytest.importorskip("pysam")
+    with pysam.AlignmentFile(str(output), "r", check_sq=False) as sam:
+        assert [sq["SN"] for sq in sam.header.to_dict()["SQ"]] == ["test_chr1", "test_chr2"]
+        records = list(sam)
+    names = {record.query_name for record in records}
+    assert names == {"example_read_%d" % tag for tag in range(1, 41)}
+    primaries = [r for r in records if not r.is_supplementary and not r.is_secondary]
+    assert len(primaries) == 40
+    assert all(r.has_tag("mv") for r in primaries)
+    assert samtools_count(output) == len(records)
+
+
+def test_external_server_and_config(tmp_path):
+    if not os.path.isfile(SERVER):
+        pytest.skip("vemla_test_server not built")
+    server = subprocess.Popen([SERVER, "--endpoint", "tcp://127.0.0.1:*"], stdout=subprocess.PIPE, text=True)
+    try:
+        endpoint = server.stdout.readline().strip().split("endpoint: ")[1]
+        stdout, output = run_example(tmp_path, "--server", endpoint, "--config", "test_dna_modbase")
+    finally:
+        server.terminate()
+        server.wait(timeout=30)
+    check_summary(stdout, 40)
+    assert "bundled" not in stdout
+
+    pysam = pytest.importorskip("pysam")
+    with pysam.AlignmentFile(str(output), "r", check_sq=False) as sam:
+        records = list(sam.fetch(until_eof=True))  # no reference lines: unaligned reads
+    assert len(records) == 40 and all(r.is_unmapped for r in records)
+    # Base modifications, under either spelling of the tag names.
+    assert all((r.has_tag("Mm") or r.has_tag("MM")) and (r.has_tag("Ml") or r.has_tag("ML")) for r in records)
+    assert samtools_count(output) == 40

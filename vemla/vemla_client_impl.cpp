@@ -1,0 +1,404 @@
+#include "vemla/vemla_client_impl.h"
+
+#include "bass/data_wrappers/metadata_keys.h"
+#include "common/logger.h"
+#include "common/path_utils.h"
+#include "common/state_formatter.h"
+#include "ipc_tools/connection_info.h"
+#include "vemla/read_validation.h"
+#include "vemla/status_mapping.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace vemla {
+
+namespace {
+
+using basecall_service::BasecallClient;
+using bass::data_wrappers::Metadata;
+
+const std::string STATE_PROVIDER_NAME = "VemlaClient";
+
+// A finish time-out beyond a century means no practical limit; clamping it
+// keeps any deadline the engine derives from it inside the clock's range.
+constexpr uint64_t MAX_FINISH_TIMEOUT_S = uint64_t(100) * 365 * 24 * 3600;
+
+// Sets `member` from `key` when the key holds a T; otherwise leaves it.
+template <typename T>
+void read_setting(const Metadata& params, const std::string& key, T& member) {
+    T* value = nullptr;
+    if (params.extract(key, value)) {
+        member = *value;
+    }
+}
+
+}  // namespace
+
+VemlaClientImpl::VemlaClientImpl(std::string address, std::string config)
+    : m_address(std::move(address)), m_config_name(std::move(config)) {
+    auto trace = create_trace("VemlaClientImpl");
+    common::diagnostics::state::context::register_provider(this, STATE_PROVIDER_NAME);
+}
+
+VemlaClientImpl::~VemlaClientImpl() {
+    // First of all, and without our lock: a report in progress may be inside
+    // report_state, which takes it; withdrawing waits for that report. A
+    // newer client's registration under the same name is left in place.
+    common::diagnostics::state::context::unregister_provider(STATE_PROVIDER_NAME, this);
+    auto trace = create_trace("~VemlaClientImpl");
+    // The engine goes first, while every other member still exists: its
+    // last notifications may reach a handler that calls back into us, which
+    // then finds no engine rather than one being destroyed.
+    std::shared_ptr<BasecallClient> engine;
+    {
+        std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
+        engine = std::move(m_client);
+    }
+    engine.reset();
+}
+
+std::shared_ptr<BasecallClient> VemlaClientImpl::client() const {
+    std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
+    return m_client;
+}
+
+Result VemlaClientImpl::set_params(const Metadata& params) {
+    auto trace = create_trace("set_params");
+    for (const auto& key : params.get_keys()) {
+        trace.message([&] { return key.first + ": " + params.get_as_string(key.first); });
+    }
+    if (!is_disconnected()) {
+        return Result::already_connected;
+    }
+    uint64_t* block_size = nullptr;
+    if (params.extract("max_message_size", block_size) && *block_size == 0) {
+        // A block of no samples could never carry a read.
+        VEMLA_LOG_ERROR << "set_params refused: max_message_size must be at least 1";
+        return Result::failed;
+    }
+
+    read_setting(params, "client_name", m_client_name);
+    common::diagnostics::tracing::context().with_trace_file_unique_id(m_client_name).initialise();
+    read_setting(params, "query_timeout", m_timeout);
+    read_setting(params, "server_file_load_timeout", m_server_file_load_timeout);
+    read_setting(params, "pass_read_timeout", m_pass_read_timeout);
+    read_setting(params, "connection_timeout", m_connection_timeout_ms);
+    read_setting(params, "reconnect_timeout", m_reconnect_timeout);
+    read_setting(params, "max_message_size", m_block_size);
+    read_setting(params, "max_reads_queued", m_max_reads_queued);
+    read_setting(params, "barcode_kits", m_barcode_kits);
+    read_setting(params, "align_ref", m_align_index_file);
+    read_setting(params, "bed_file", m_bed_file);
+    read_setting(params, "align_type", m_align_type);
+    read_setting(params, "post_out", m_enable_state_data);
+    if (params.exists(client_options::move_and_trace_enabled::name)) {
+        m_disable_events = !params.get<client_options::move_and_trace_enabled>();
+    }
+
+    m_params.merge(params);
+    if (!m_barcode_kits.empty()) {
+        m_params.insert("detect_barcodes", true);
+    }
+    return Result::success;
+}
+
+Result VemlaClientImpl::set_state_change_handler(VemlaClient::StateChangeHandler handler) {
+    if (!is_disconnected()) {
+        return Result::already_connected;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_state_change_handler->mutex);
+        m_state_change_handler->handler = std::move(handler);
+    }
+    get_trace_context()->write_message("set_state_change_handler", "state change handler registered");
+    return Result::success;
+}
+
+Result VemlaClientImpl::set_priority(Read::Priority priority) {
+    if (!is_disconnected()) {
+        return Result::already_connected;
+    }
+    m_priority = priority;
+    get_trace_context()->write_message("set_priority", std::to_string(static_cast<int32_t>(priority)));
+    return Result::success;
+}
+
+Result VemlaClientImpl::set_callback_function(VemlaClient::CallbackFunction callback) {
+    auto trace = create_trace("set_callback_function");
+    if (!is_disconnected()) {
+        return Result::already_connected;
+    }
+    m_callback = callback;
+    return Result::success;
+}
+
+ConnectionStatus VemlaClientImpl::get_status() const {
+    const auto engine = client();
+    if (!engine) {
+        return ConnectionStatus::disconnected;
+    }
+    return to_connection_status(engine->get_connection_state().get_status());
+}
+
+std::string VemlaClientImpl::get_error_message() const {
+    const auto engine = client();
+    if (!engine) {
+        return std::string();
+    }
+    const auto snapshot = engine->get_connection_state().create_snapshot();
+    if (snapshot->get_status() != basecall_service::ClientStatus::error) {
+        return std::string();
+    }
+    return basecall_service::to_string(snapshot->get_error_state());
+}
+
+std::string VemlaClientImpl::get_internal_state() const {
+    auto trace = create_trace("get_internal_state");
+    return common::diagnostics::state::context::request_state(common::diagnostics::state::JsonFormatter());
+}
+
+Result VemlaClientImpl::connect() {
+    auto trace = create_trace("connect");
+    const ConnectionStatus status = get_status();
+    if (status != ConnectionStatus::disconnected) {
+        return status == ConnectionStatus::error ? Result::failed : Result::already_connected;
+    }
+
+    ipc_tools::ConnectionInfo info;
+    info.config = m_config_name;
+    info.client_name = m_client_name;
+    info.barcode_kits = m_barcode_kits;
+    // A relative file name is resolved here, against our working directory;
+    // one that names no file could never be loaded by the server.
+    try {
+        info.align_ref = common::make_canonical_path(m_align_index_file);
+    } catch (const std::runtime_error& error) {
+        VEMLA_LOG_ERROR << "Alignment index not found: " << error.what();
+        return Result::align_index_unavailable;
+    }
+    try {
+        info.bed_file = common::make_canonical_path(m_bed_file);
+    } catch (const std::runtime_error& error) {
+        VEMLA_LOG_ERROR << "BED file not found: " << error.what();
+        return Result::bed_file_unavailable;
+    }
+    info.align_type = m_align_type;
+    info.priority = static_cast<uint32_t>(m_priority);
+    info.timeout_interval = m_connection_timeout_ms;
+
+    if (!m_align_index_file.empty()) {
+        m_params.insert("align_ref", m_align_index_file);
+    }
+    if (!m_bed_file.empty()) {
+        m_params.insert("bed_file", m_bed_file);
+    }
+    m_params.insert("barcode_kits", m_barcode_kits);
+    m_params.insert("detect_barcodes", !m_barcode_kits.empty());
+    info.params = m_params;
+
+    trace.message("connecting");
+    const auto engine = create_client();
+    engine->connect(m_address, m_timeout, m_server_file_load_timeout, std::move(info));
+    return get_connect_result(engine);
+}
+
+std::shared_ptr<BasecallClient> VemlaClientImpl::create_client() {
+    auto engine = std::make_shared<BasecallClient>(m_block_size, m_max_reads_queued, m_disable_events,
+                                                   m_enable_state_data, m_callback);
+    engine->set_reconnect_timeout(std::chrono::seconds(m_reconnect_timeout));
+    bool has_handler = false;
+    {
+        std::lock_guard<std::mutex> lock(m_state_change_handler->mutex);
+        has_handler = static_cast<bool>(m_state_change_handler->handler);
+    }
+    if (has_handler) {
+        engine->get_connection_state().register_change_handler(
+                [slot = m_state_change_handler](basecall_service::ClientStatus previous,
+                                                std::shared_ptr<basecall_service::ClientConnectionStateSnapshot>
+                                                        snapshot) {
+                    const ConnectionStatus from = to_connection_status(previous);
+                    const ConnectionStatus to = to_connection_status(snapshot->get_status());
+                    std::string error_text = basecall_service::to_string(snapshot->get_error_state());
+                    VemlaClient::StateChangeHandler handler;
+                    {
+                        std::lock_guard<std::mutex> lock(slot->mutex);
+                        handler = slot->handler;
+                    }
+                    if (handler) {  // cleared since the engine was made: the change is dropped
+                        handler(from, to, std::move(error_text));
+                    }
+                });
+    }
+
+    std::shared_ptr<BasecallClient> previous;
+    {
+        std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
+        previous = std::exchange(m_client, engine);
+    }
+    // Outside the lock: destroying the previous engine joins its notifier,
+    // whose handler may be calling back into this client (get_status).
+    previous.reset();
+    return engine;
+}
+
+Result VemlaClientImpl::get_connect_result(const std::shared_ptr<BasecallClient>& engine) const {
+    if (!engine) {
+        return Result::failed;
+    }
+    const auto snapshot = engine->get_connection_state().create_snapshot();
+    switch (snapshot->get_status()) {
+    case basecall_service::ClientStatus::disconnected:
+        return Result::failed;
+    case basecall_service::ClientStatus::error:
+        return to_result(snapshot->get_error_state().code);
+    default:
+        return Result::success;
+    }
+}
+
+PassReadResult VemlaClientImpl::pass_read(interfaces::ReadHolder& read, uint32_t timeout_ms) {
+    const auto engine = client();
+    if (!engine) {
+        return PassReadResult::not_accepting_reads;
+    }
+    std::string error;
+    if (!validate_read_impl(read, error)) {
+        return PassReadResult::bad_read;
+    }
+    const uint64_t model_stride = engine->get_basecalling_config().model_stride;
+    if (model_stride == 0) {  // no config known yet: the read could not be cut into blocks
+        return PassReadResult::not_accepting_reads;
+    }
+
+    Metadata& metadata = read.m_metadata;
+    metadata.insert(read_data::strand_id::name, metadata.get<read_data::read_id>());
+    metadata.insert(read_data::duration::name, read.m_datasets.at(dataset::raw_data).info.count);
+    metadata.insert(basecall_data::model_stride::name, model_stride);
+    read.m_priority = static_cast<interfaces::ReadPriority>(m_priority);
+
+    const uint64_t read_tag = read.m_read_tag;
+    try {
+        const auto result = engine->pass_read(read, timeout_ms == 0 ? m_pass_read_timeout : timeout_ms);
+        if (result == basecall_service::PassReadResult::success) {
+            // The contents moved on; the caller keeps the read's tag and priority.
+            read.m_read_tag = read_tag;
+            read.m_priority = static_cast<interfaces::ReadPriority>(m_priority);
+        }
+        return static_cast<PassReadResult>(static_cast<int32_t>(result));
+    } catch (const std::invalid_argument&) {
+        // A read tag the engine cannot take (too large, or already in
+        // flight); the read is unchanged.
+        return PassReadResult::bad_read;
+    }
+}
+
+void VemlaClientImpl::get_completed_reads(std::list<std::list<Read>>& reads) {
+    const auto engine = client();
+    if (!engine) {
+        return;
+    }
+    std::list<std::unique_ptr<interfaces::ReadHolder>> finished;
+    engine->get_completed_reads(finished, static_cast<interfaces::ReadPriority>(m_priority));
+
+    // Groups by read tag, in the order each tag first came back.
+    std::unordered_map<uint64_t, std::list<Read>> groups;
+    groups.max_load_factor(1.0f);
+    std::vector<uint64_t> order;
+    for (auto& holder : finished) {
+        Read read;
+        read.set_readholder(*holder);
+        auto inserted = groups.try_emplace(read.get_read_tag());
+        if (inserted.second) {
+            order.push_back(read.get_read_tag());
+        }
+        inserted.first->second.push_back(std::move(read));
+    }
+    for (const uint64_t tag : order) {
+        reads.push_back(std::move(groups[tag]));
+    }
+}
+
+Result VemlaClientImpl::finish(uint64_t timeout_s) {
+    auto trace = create_trace("finish");
+    const auto engine = client();
+    const ConnectionStatus status = get_status();
+    if (!engine || status == ConnectionStatus::disconnected) {
+        return Result::no_connection;
+    }
+    if (status == ConnectionStatus::error) {
+        return Result::failed;
+    }
+    if (engine->finish_by(std::min(timeout_s, MAX_FINISH_TIMEOUT_S))) {
+        return Result::success;
+    }
+    return get_status() == ConnectionStatus::disconnected ? Result::not_ready : Result::failed;
+}
+
+Result VemlaClientImpl::disconnect() {
+    auto trace = create_trace("disconnect");
+    const auto engine = client();
+    if (!engine || get_status() == ConnectionStatus::disconnected) {
+        return Result::no_connection;
+    }
+    engine->disconnect();
+    return Result::success;
+}
+
+Result VemlaClientImpl::get_basecalling_config(Metadata& config) {
+    const auto engine = client();
+    if (!engine) {
+        return Result::no_connection;
+    }
+    const auto details = engine->get_basecalling_config();
+    config.insert("qscore_offset", details.qscore_offset);
+    config.insert("qscore_scale", details.qscore_scale);
+    config.insert("temp_weight", details.temp_weight);
+    config.insert("temp_bias", details.temp_bias);
+    config.insert("model_stride", details.model_stride);
+    config.insert("label_length", details.label_length);
+    config.insert("config_name", details.config_name);
+    config.insert("model_type", details.model_type);
+    config.insert("model_version_id", details.model_version_id);
+    config.insert("beam_cut", details.beam_cut);
+    config.insert("beam_width", details.beam_width);
+    return Result::success;
+}
+
+Result VemlaClientImpl::get_alignment_sam_header(std::string& header) {
+    const auto engine = client();
+    if (!engine) {
+        return Result::no_connection;
+    }
+    header = engine->get_alignment_sam_header();
+    return Result::success;
+}
+
+void VemlaClientImpl::report_state(common::diagnostics::state::StateLogger& logger) const {
+    logger.log("status", to_string(get_status()));
+    logger.log("priority", static_cast<long long>(m_priority));
+    logger.log("m_connection_timeout_ms", m_connection_timeout_ms);
+    logger.log("m_address", m_address);
+    logger.log("m_config_name", m_config_name);
+    logger.log("m_barcode_kits", m_barcode_kits);
+    logger.log("m_align_index_file", m_align_index_file);
+    logger.log("m_bed_file", m_bed_file);
+    logger.log("m_timeout", m_timeout);
+    logger.log("m_server_file_load_timeout", m_server_file_load_timeout);
+    logger.log("m_block_size", m_block_size);
+    logger.log("m_max_reads_queued", m_max_reads_queued);
+    logger.log("m_disable_events", m_disable_events);
+    logger.log("m_enable_state_data", m_enable_state_data);
+    const auto section = logger.create_child_section("BasecallClient");
+    const auto engine = client();
+    if (engine) {
+        engine->report_state(logger);
+    } else {
+        logger.log("client", "null");
+    }
+}
+
+}  // namespace vemla
