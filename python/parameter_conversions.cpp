@@ -1,7 +1,10 @@
 #include "python/parameter_conversions.h"
 
+#include "ipc_tools/registered_client_options.h"
+
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 
 namespace vemla {
 
@@ -66,6 +69,30 @@ void insert_py_value(Metadata& metadata, const std::string& key, py::handle valu
     } else {
         throw std::runtime_error("Client parameter '" + key + "' has a value type Python cannot set.");
     }
+}
+
+ClientParameters client_parameters_from_dict(const py::dict& dict) {
+    const client_options::RegisteredClientOptions options;
+    ClientParameters result;
+    for (const auto item : dict) {
+        const auto key = item.first.cast<std::string>();
+        const auto option = options.types().find(key);
+        const auto parameter = client_parameter_types().find(key);
+        if (option != options.types().end()) {
+            insert_py_value(result.params, key, item.second, option->second);
+        } else if (parameter != client_parameter_types().end()) {
+            insert_py_value(result.params, key, item.second, parameter->second);
+        } else if (key == "priority") {
+            if (!py::isinstance<Read::Priority>(item.second)) {
+                throw std::invalid_argument("priority must be a read_priority member");
+            }
+            result.priority = item.second.cast<Read::Priority>();
+            result.has_priority = true;
+        } else {
+            throw std::invalid_argument("unknown client parameter '" + key + "'");
+        }
+    }
+    return result;
 }
 
 bool str_list_to_std_string(const py::list& list, std::string& out) {

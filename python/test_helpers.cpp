@@ -2,6 +2,7 @@
 
 #include "python/data_conversions.h"
 #include "python/parameter_conversions.h"
+#include "python/read_conversions.h"
 
 #include <cstdint>
 #include <numeric>
@@ -50,6 +51,35 @@ py::dict test_datasets_to_dict() {
     return datasets_to_dict(datasets);
 }
 
+py::dict test_dict_to_readholder() {
+    py::array_t<int16_t> samples(100);
+    std::iota(samples.mutable_data(), samples.mutable_data() + samples.size(), int16_t{0});
+    py::dict dict;
+    dict["read_tag"] = (uint64_t{1} << 32) - 10;
+    dict["read_id"] = "test_read";
+    dict["daq_offset"] = 1.5;
+    dict["daq_scaling"] = 2.5;
+    dict["override_scaling"] = true;
+    dict["scaling_med"] = 3.5;
+    dict["scaling_mad"] = 4.5;
+    dict["raw_data"] = samples;
+    Read read;
+    if (!dict_to_readholder(dict, read)) {
+        return py::dict();
+    }
+    return readholder_to_dict(read);
+}
+
+py::dict test_readholder_to_dict() {
+    Read read;
+    read.set_read_tag((uint64_t{1} << 32) - 10);
+    read.set_priority(Read::Priority::MEDIUM_PRIORITY);
+    fill_test_metadata(read.get_metadata());
+    read.get_metadata().emplace("daq_offset", 1.8f);
+    fill_test_datasets(read.get_datasets());
+    return readholder_to_dict(read);
+}
+
 py::str test_str_list_concat() {
     py::list tokens;
     tokens.append("token1");
@@ -81,6 +111,10 @@ void add_test_helpers(py::module_& module) {
                "Helper function for use in testing conversion of Metadata objects to a Python dicts");
     module.def("test_datasets_to_dict", &test_datasets_to_dict,
                "Helper function for use in testing conversion of DatasetMap objects to Python dicts.");
+    module.def("test_dict_to_readholder", &test_dict_to_readholder,
+               "Helper function for use in testing conversion of python dict to ReadHolder object.");
+    module.def("test_readholder_to_dict", &test_readholder_to_dict,
+               "Helper function for use in testing conversion of a ReadHolder object to a python dict.");
     module.def("test_str_list_concat", &test_str_list_concat,
                "Helper function for use in testing the str_list_to_std_string() function.");
     module.def("test_config_details_to_dict", &test_config_details_to_dict,

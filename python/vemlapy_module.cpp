@@ -4,10 +4,12 @@
 
 #include "python/align_results.h"
 #include "python/test_helpers.h"
+#include "python/vemla_client_py.h"
 
 #include <pybind11/pybind11.h>
 
 PYBIND11_MODULE(vemlapy, module) {
     vemla::register_align_results_dtype();
+    vemla::bind_vemla_client(module);
     vemla::add_test_helpers(module);
 }

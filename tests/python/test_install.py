@@ -1,0 +1,33 @@
+"""cmake --install lays out the library and the module so that Debian's
+python3 imports the module from the prefix, its library found by RPATH
+alone (no build tree, no LD_LIBRARY_PATH)."""
+
+import os
+import subprocess
+import sys
+
+BUILD_DIR = os.environ.get("VEMLA_BUILD_DIR", "")
+
+PROBE = """
+import vemlapy
+maps = open("/proc/self/maps").read()
+libraries = {line.split()[-1] for line in maps.splitlines() if "libvemla_client" in line}
+print(vemlapy.__file__)
+print(*sorted(libraries))
+print(vemlapy.VemlaClient.get_software_version())
+"""
+
+
+def test_installed_module_imports_from_the_prefix(tmp_path):
+    prefix = tmp_path / "prefix"
+    for component in ("runtime", "python"):
+        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", str(prefix), "--component", component],
+                       check=True, capture_output=True)
+    site = prefix / "lib" / ("python%d.%d" % sys.version_info[:2]) / "dist-packages"
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_LIBRARY_PATH", "PYTHONPATH")}
+    env["PYTHONPATH"] = str(site)
+    output = subprocess.run([sys.executable, "-c", PROBE], env=env, cwd=str(tmp_path), check=True,
+                            capture_output=True, text=True).stdout.splitlines()
+    assert output[0].startswith(str(site) + os.sep + "vemlapy")
+    assert output[1].startswith(str(prefix) + os.sep) and " " not in output[1]
+    assert output[2] == "(6, 2, 11)"
