@@ -24,3 +24,8 @@ if [[ -x "$root/build/release/bench/bench_smoke" ]]; then
   echo "=== benchmark smoke run ==="
   "$root/build/release/bench/bench_smoke"
 fi
+
+if [[ -x "$root/build/release/bench/bench_client_reads" ]]; then
+  echo "=== vemlapy benchmark smoke run ==="
+  /usr/bin/python3 bench/vemlapy_bench.py --reads 200 --samples 4000 --rounds 1
+fi
