@@ -4,6 +4,7 @@ an address where nothing answers."""
 
 import json
 import socket
+import time
 
 import numpy as np
 import pytest
@@ -180,3 +181,28 @@ def test_static_queries_take_positional_arguments_only(silent_address):
         VemlaClient.get_barcode_kits(address=silent_address, timeout=200)
     with pytest.raises(TypeError):
         VemlaClient.get_barcode_kits(silent_address, -1)
+
+
+@pytest.mark.parametrize("blocking_call", ["query", "connect"])
+def test_blocking_calls_let_other_python_threads_run(silent_address, blocking_call):
+    import threading
+
+    def call():
+        if blocking_call == "query":
+            VemlaClient.get_barcode_kits(silent_address, 600)
+        else:
+            client = VemlaClient(silent_address, "test_config")
+            client.set_params({"query_timeout": 200, "connection_timeout": 200, "reconnect_timeout": 1})
+            client.connect()
+            del client
+
+    worker = threading.Thread(target=call)
+    worker.start()
+    spins = 0
+    while worker.is_alive():
+        spins += 1
+        time.sleep(0.001)
+    worker.join()
+    # Holding the interpreter lock through the call would have stopped this
+    # thread for the whole wait (at least 0.6 s).
+    assert spins > 100

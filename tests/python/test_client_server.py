@@ -122,3 +122,12 @@ def test_reads_come_back_once_each_with_their_results(aligned_client, tmp_path):
             assert record.mapping_quality == row["mapping_quality"]
             assert record.is_supplementary == bool(row["supplementary_alignment"])
         assert records[0].query_sequence == read["datasets"]["sequence"]
+
+
+def test_refused_connection_leaves_an_error_in_the_representation(server_factory):
+    client = VemlaClient(server_factory(), "no_such_config")
+    assert client.connect() == VemlaClient.basecall_config_unavailable
+    assert client.get_status() == VemlaClient.error_state
+    message = client.get_error_message()
+    assert message
+    assert repr(client) == "VemlaClient(status=error, %s)" % message
