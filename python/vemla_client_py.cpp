@@ -6,8 +6,6 @@
 #include "python/read_conversions.h"
 #include "python/server_queries_py.h"
 
-#include <pybind11/stl.h>
-
 #include <exception>
 #include <list>
 #include <stdexcept>
