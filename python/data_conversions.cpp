@@ -1,6 +1,7 @@
 #include "python/data_conversions.h"
 
 #include "python/align_results.h"
+#include "python/array_storage.h"
 
 #include <cstdint>
 #include <cstring>
@@ -68,11 +69,11 @@ py::array copy_into_array(const DataView& view) {
     } else {
         shape = {static_cast<py::ssize_t>(view.info.count)};
     }
-    py::array_t<T> array(shape);
+    py::array array = new_array(py::dtype::of<T>(), shape);
     if (view.info.count != 0) {
         std::memcpy(array.mutable_data(), view.data, view.info.count * sizeof(T));
     }
-    return std::move(array);
+    return array;
 }
 
 bool is_alignment_table(const DataView& view) {

@@ -83,3 +83,21 @@ def test_dataset_with_a_foreign_element_size_is_refused():
                                            r"match input data size \(8\)$"):
         vemlapy_probe.mislabelled_dataset(10, 8)
     assert vemlapy_probe.mislabelled_dataset(10, 4).dtype == np.float32
+
+
+def test_large_arrays_reuse_storage_without_sharing_it():
+    # Arrays above a few tens of KiB get storage that is handed on once
+    # Python frees them: an array must keep its own values while it lives
+    # and a new one must show only its own, whatever sizes come and go.
+    kept = []
+    for size in RNG.integers(16 * 1024, 600 * 1024, size=40):
+        samples = RNG.integers(-32768, 32768, size=int(size), dtype=np.int16)
+        raw = vemlapy_probe.read_round_trip(read_with(samples))["datasets"]["raw_data"]
+        assert raw.flags.c_contiguous and raw.flags.writeable
+        np.testing.assert_array_equal(raw, samples)
+        if len(kept) < 5 or RNG.random() < 0.2:
+            kept.append((raw, samples))
+        elif kept:
+            kept.pop(int(RNG.integers(len(kept))))
+    for raw, samples in kept:
+        np.testing.assert_array_equal(raw, samples)
