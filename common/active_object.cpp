@@ -54,12 +54,17 @@ void ActiveObject::queue_stop_tasks() {
 void ActiveObject::join() {
     queue_stop_tasks();
     const auto self = std::this_thread::get_id();
+    for (const auto& thread : m_threads) {
+        if (thread.get_id() == self) {
+            m_state->abandoned = true;
+        }
+    }
     for (auto& thread : m_threads) {
         if (!thread.joinable()) {
             continue;
         }
         if (thread.get_id() == self) {
-            // The worker finishes its current task, then meets a stop task.
+            // The worker finishes its current task and then ends.
             thread.detach();
         } else {
             thread.join();
@@ -92,9 +97,12 @@ void ActiveObject::run(std::shared_ptr<SharedState> state, const std::string& th
     try {
         while (true) {
             Task task = state->queue.receive();
+            if (state->abandoned) {
+                return;
+            }
             task();
             task = nullptr;
-            if (state->stop) {
+            if (state->stop || state->abandoned) {
                 return;
             }
         }

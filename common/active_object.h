@@ -34,8 +34,10 @@ public:
     void send(Task task);
 
     // Stops the workers after the work already queued and waits for them.
-    // Called from one of the object's own workers, that worker is detached
-    // instead of joined (a thread cannot join itself).
+    // Called from one of the object's own workers (a task destroying its
+    // owner), the calling worker is detached instead of joined, since a
+    // thread cannot join itself, and no worker runs any further task: the
+    // owner those tasks refer to may be gone by then.
     void join();
 
 private:
@@ -47,6 +49,7 @@ private:
         std::uint32_t num_threads = 1;
         ErrorHandler handler;
         std::atomic<bool> stop{false};
+        std::atomic<bool> abandoned{false};  // joined from a worker: run nothing more
     };
 
     void launch_threads();

@@ -87,18 +87,22 @@ std::string RequestBroker::generate_server_address(std::string address) {
 
 void RequestBroker::reset() {
     auto trace = create_trace("reset");
+    // The previous socket goes in any case. The new one is kept only once it
+    // is connected: a socket connected to nothing would make the next request
+    // wait forever instead of failing the "null socket" check.
+    m_socket.reset();
     std::unique_ptr<void, SocketCloser> socket(zmq_socket(m_context.get(), ZMQ_REQ));
     if (!socket) {
         throw zmq::error_t();
     }
-    m_socket = std::move(socket);
     const int linger = 0;
-    if (zmq_setsockopt(m_socket.get(), ZMQ_LINGER, &linger, sizeof linger) != 0) {
+    if (zmq_setsockopt(socket.get(), ZMQ_LINGER, &linger, sizeof linger) != 0) {
         throw zmq::error_t();
     }
-    if (zmq_connect(m_socket.get(), m_server_address.c_str()) != 0) {
+    if (zmq_connect(socket.get(), m_server_address.c_str()) != 0) {
         throw zmq::error_t();
     }
+    m_socket = std::move(socket);
 }
 
 void RequestBroker::send_request(Message& request, Message& reply) {

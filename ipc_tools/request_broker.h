@@ -38,6 +38,7 @@ public:
 
     /// A fresh REQ socket (linger 0) connected to the stored address; the
     /// previous socket, with anything still in flight on it, is dropped.
+    /// Throws zmq::error_t on failure, leaving the broker without a socket.
     void reset();
 
     /// Sends `request` (left empty and UNSET) and puts the validated reply in

@@ -1,5 +1,7 @@
 #include "test_server/fault_rules.h"
 
+#include "test_server/wire_codec.h"
+
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
 
@@ -9,9 +11,9 @@ namespace test_server {
 
 namespace {
 
-constexpr std::array<const char*, 11> fault_names = {
+constexpr std::array<const char*, 12> fault_names = {
     "drop_reply", "delay_reply", "short_frame",    "foreign_identifier",       "corrupt_body", "bad_request",
-    "not_ready",  "forget_clients", "lose_reads", "inconsistent_called_data", "die_and_return",
+    "not_ready",  "forget_clients", "lose_reads", "inconsistent_called_data", "die_and_return", "reply_with",
 };
 
 bool parse_number(const std::string& text, uint32_t& value) {
@@ -37,9 +39,11 @@ bool parse_fault_rule(const std::string& text, FaultRule& rule, std::string& err
         return false;
     }
     FaultRule parsed;
+    const auto equals = parts[0].find('=');
+    const std::string name = parts[0].substr(0, equals);
     bool known = false;
     for (size_t i = 0; i < fault_names.size(); ++i) {
-        if (parts[0] == fault_names[i]) {
+        if (name == fault_names[i]) {
             parsed.fault = static_cast<Fault>(i);
             known = true;
         }
@@ -47,6 +51,17 @@ bool parse_fault_rule(const std::string& text, FaultRule& rule, std::string& err
     if (!known) {
         error = "unknown fault '" + parts[0] + "'";
         return false;
+    }
+    if ((parsed.fault == Fault::reply_with) != (equals != std::string::npos)) {
+        error = "only reply_with takes a reply kind, and it needs one: '" + parts[0] + "'";
+        return false;
+    }
+    if (parsed.fault == Fault::reply_with) {
+        parsed.reply = reply_kind_from_name(parts[0].substr(equals + 1));
+        if (!parsed.reply) {
+            error = "unknown reply kind in '" + parts[0] + "'";
+            return false;
+        }
     }
     if (parts.size() > 1 && parts[1] != "ANY") {
         parsed.on = request_kind_from_name(parts[1]);

@@ -12,6 +12,8 @@
 
 namespace test_server {
 
+enum class ReplyKind : int32_t;  // wire_codec.h
+
 enum class Fault {
     drop_reply,                // no reply at all
     delay_reply,               // reply after delay_ms more
@@ -24,20 +26,30 @@ enum class Fault {
     lose_reads,                // drop the client's finished reads: NONE_PENDING with value 1
     inconsistent_called_data,  // called blocks whose counts exceed their vectors
     die_and_return,            // close the socket unanswered, forget everything, rebind after delay_ms
+    reply_with,                // a simple reply of the rule's kind (no text) instead of the answer
 };
 
 const char* fault_name(Fault fault);
 
 struct FaultRule {
+    FaultRule() = default;
+    // Brace lists name the fields up to delay_ms; the reply kind, which only
+    // reply_with uses, is set by name.
+    FaultRule(Fault fault_, std::optional<RequestKind> on_, uint32_t skip_ = 0, uint32_t count_ = 1,
+              uint32_t delay_ms_ = 0)
+            : fault(fault_), on(on_), skip(skip_), count(count_), delay_ms(delay_ms_) {}
+
     Fault fault = Fault::drop_reply;
     std::optional<RequestKind> on;  // nothing: any request
     uint32_t skip = 0;
     uint32_t count = 1;
     uint32_t delay_ms = 0;
+    std::optional<ReplyKind> reply;  // reply_with only
 };
 
 // "fault[:REQUEST|ANY[:count[:skip[:delay_ms]]]]", e.g. "drop_reply:CONNECT:1"
-// or "not_ready:PASS_NEXT_RAW_BLOCK". False with a reason on a bad text.
+// or "not_ready:PASS_NEXT_RAW_BLOCK"; reply_with names its reply kind as
+// "reply_with=INVALID_CONFIG:CONNECT". False with a reason on a bad text.
 bool parse_fault_rule(const std::string& text, FaultRule& rule, std::string& error);
 
 // Thread-safe: tests add rules while the server thread consumes them.

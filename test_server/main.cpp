@@ -26,7 +26,8 @@ const char* const usage =
     "  --discard-reads        accept reads but return none (benchmarks)\n"
     "  --fault RULE           fault[:REQUEST|ANY[:count[:skip[:delay_ms]]]] (repeatable)\n"
     "faults: drop_reply delay_reply short_frame foreign_identifier corrupt_body bad_request\n"
-    "        not_ready forget_clients lose_reads inconsistent_called_data die_and_return\n";
+    "        not_ready forget_clients lose_reads inconsistent_called_data die_and_return\n"
+    "        reply_with=REPLY_KIND (e.g. reply_with=INVALID_CONFIG:CONNECT)\n";
 
 bool read_number(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {

@@ -55,6 +55,9 @@ Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, C
     if (faults.bad_request) {
         return build_simple_reply(ReplyKind::bad_request, 0, "fault injected: bad_request");
     }
+    if (faults.reply_with) {
+        return build_simple_reply(*faults.reply_with);
+    }
 
     switch (request.kind) {
     case RequestKind::load_config:

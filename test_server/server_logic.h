@@ -29,6 +29,7 @@ struct ContentFaults {
     bool not_ready = false;
     bool lose_reads = false;
     bool inconsistent_called_data = false;
+    std::optional<ReplyKind> reply_with;  // answer with this kind instead
 };
 
 class ServerLogic {

@@ -182,6 +182,7 @@ void TestServer::answer(std::vector<zmq::message_t> frames) {
         case Fault::not_ready: content.not_ready = true; break;
         case Fault::lose_reads: content.lose_reads = true; break;
         case Fault::inconsistent_called_data: content.inconsistent_called_data = true; break;
+        case Fault::reply_with: content.reply_with = rule.reply; break;
         case Fault::delay_reply: delay_ms += rule.delay_ms; break;
         default: transport.push_back(rule.fault); break;
         }

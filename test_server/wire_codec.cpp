@@ -192,15 +192,27 @@ std::pair<uint8_t, flatbuffers::Offset<void>> write_events(flatbuffers::FlatBuff
 
 }  // namespace
 
+namespace {
+constexpr std::array<const char*, 18> reply_kind_names = {
+    "CONNECTED",     "DISCONNECTED",   "SHUTTING_DOWN", "INVALID_CONFIG",     "INVALID_BARCODE_KIT",
+    "CLIENT_NOT_RECOGNISED", "RAW_BLOCK_ACCEPTED", "NOT_READY", "NONE_PENDING", "BAD_REQUEST",
+    "INVALID_INDEX", "INVALID_BED",    "INDEX_NO_SEQ",  "HEARTBEAT_ECHO",     "RESPONSE",
+    "LOADING",       "SUCCESS",        "REQUEST_FAILED",
+};
+}  // namespace
+
 const char* reply_kind_name(ReplyKind kind) {
-    static const std::array<const char*, 18> names = {
-        "CONNECTED",     "DISCONNECTED",   "SHUTTING_DOWN", "INVALID_CONFIG",     "INVALID_BARCODE_KIT",
-        "CLIENT_NOT_RECOGNISED", "RAW_BLOCK_ACCEPTED", "NOT_READY", "NONE_PENDING", "BAD_REQUEST",
-        "INVALID_INDEX", "INVALID_BED",    "INDEX_NO_SEQ",  "HEARTBEAT_ECHO",     "RESPONSE",
-        "LOADING",       "SUCCESS",        "REQUEST_FAILED",
-    };
     const auto index = static_cast<size_t>(kind);
-    return index < names.size() ? names[index] : "UNKNOWN";
+    return index < reply_kind_names.size() ? reply_kind_names[index] : "UNKNOWN";
+}
+
+std::optional<ReplyKind> reply_kind_from_name(const std::string& name) {
+    for (size_t i = 0; i < reply_kind_names.size(); ++i) {
+        if (name == reply_kind_names[i]) {
+            return static_cast<ReplyKind>(i);
+        }
+    }
+    return std::nullopt;
 }
 
 DecodedRequest decode_request(const uint8_t* data, size_t size) {

@@ -40,6 +40,8 @@ enum class ReplyKind : int32_t {
 };
 
 const char* reply_kind_name(ReplyKind kind);
+// Inverse of reply_kind_name; nothing for a name that is not a reply kind.
+std::optional<ReplyKind> reply_kind_from_name(const std::string& name);
 
 struct DecodedRequest {
     RequestKind kind = RequestKind::unknown;

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <atomic>
+#include <chrono>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -204,6 +207,31 @@ TEST(ActiveObject, DestructionFromOwnWorkerIsSafe) {
     });
     destroyed.get_future().wait();
     EXPECT_FALSE(*holder);
+}
+
+TEST(ActiveObject, TasksQueuedBehindASelfDestructionNeverRun) {
+    // The task behind the destroying one refers to the owner; running it on
+    // the detached worker would touch freed memory.
+    auto holder = std::make_shared<std::unique_ptr<ActiveObject>>(new ActiveObject("self_destroy", nullptr));
+    auto later_ran = std::make_shared<std::atomic<bool>>(false);
+    std::weak_ptr<std::atomic<bool>> later_task_alive = later_ran;
+    std::promise<void> queued;
+    std::shared_future<void> queued_future = queued.get_future().share();
+    (*holder)->send([holder, queued_future] {
+        queued_future.wait();
+        holder->reset();
+    });
+    (*holder)->send([later_ran] { *later_ran = true; });
+    const auto observed = later_ran;
+    later_ran.reset();
+    queued.set_value();
+    // The dropped task releases its capture when the detached worker ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (later_task_alive.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(later_task_alive.use_count(), 1);
+    EXPECT_FALSE(*observed);
 }
 
 TEST(ThreadName, WorkersCarryTheObjectName) {

@@ -116,6 +116,24 @@ TEST(RequestBrokerPreconditions, NoSocketOrEmptyRequestIsALogicError) {
     }
 }
 
+TEST(RequestBrokerPreconditions, FailedConnectLeavesNoSocketToWaitOn) {
+    // Each address fails to connect; a socket kept anyway would make the
+    // next request wait forever instead of failing at once.
+    for (const std::string address : {"localhost:notaport", "", "ipc://"}) {
+        RequestBroker broker;
+        broker.prepare_connection("127.0.0.1:1", SHORT_TIMEOUT_MS);
+        EXPECT_THROW(broker.prepare_connection(address, SHORT_TIMEOUT_MS), zmq::error_t) << address;
+        Message reply;
+        Message request = connect_request();
+        try {
+            broker.send_request(request, reply);
+            ADD_FAILURE() << address << ": request sent";
+        } catch (const std::logic_error& error) {
+            EXPECT_STREQ(error.what(), "Contract violation. null socket") << address;
+        }
+    }
+}
+
 TEST(RequestBrokerExchange, ReplyIsDeliveredAndRequestEmptied) {
     ScriptedPeer peer(always(simple_reply(MessageType::CONNECTED, 0, "connection-id-1")));
     RequestBroker broker;

@@ -1,4 +1,5 @@
 #include "test_server/fault_rules.h"
+#include "test_server/wire_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +28,23 @@ TEST(FaultRules, RefusesUnknownFaultsRequestsAndNumbers) {
     FaultRule rule;
     std::string error;
     for (const std::string text : {"", "explode", "drop_reply:NOT_A_REQUEST", "drop_reply:CONNECT:x",
-                                   "drop_reply:CONNECT:1:-1", "drop_reply:CONNECT:1:1:1:1", "drop_reply:UNKNOWN"}) {
+                                   "drop_reply:CONNECT:1:-1", "drop_reply:CONNECT:1:1:1:1", "drop_reply:UNKNOWN",
+                                   "reply_with", "reply_with=", "reply_with=CONNECT", "drop_reply=CONNECTED"}) {
         EXPECT_FALSE(parse_fault_rule(text, rule, error)) << text;
         EXPECT_FALSE(error.empty());
     }
+}
+
+TEST(FaultRules, ReplyWithCarriesItsReplyKind) {
+    FaultRule rule;
+    std::string error;
+    ASSERT_TRUE(parse_fault_rule("reply_with=INVALID_CONFIG:CONNECT:2", rule, error)) << error;
+    EXPECT_EQ(rule.fault, Fault::reply_with);
+    ASSERT_TRUE(rule.reply);
+    EXPECT_STREQ(reply_kind_name(*rule.reply), "INVALID_CONFIG");
+    ASSERT_TRUE(rule.on);
+    EXPECT_EQ(*rule.on, RequestKind::connect);
+    EXPECT_EQ(rule.count, 2u);
 }
 
 TEST(FaultRules, EveryFaultNameParsesBackToItself) {
