@@ -12,7 +12,8 @@ namespace {
 const std::string DUAL_BARCODE_OUTER_PREFIX = "barcode_external";
 const std::string DUAL_BARCODE_INNER_PREFIX = "_internal";
 
-// Widths beyond this would only make huge names out of a bad pattern.
+// Widths and precisions beyond this would only make huge names out of a bad
+// pattern.
 constexpr int MAX_FIELD_WIDTH = 1000;
 
 [[noreturn]] void refuse(const std::string& pattern, const std::string& why)
@@ -20,8 +21,23 @@ constexpr int MAX_FIELD_WIDTH = 1000;
     throw std::invalid_argument("invalid barcode name pattern \"" + pattern + "\": " + why);
 }
 
+// Reads a run of decimal digits at i, refusing values above MAX_FIELD_WIDTH.
+void skip_bounded_number(const std::string& pattern, std::size_t& i, const char* what)
+{
+    int value = 0;
+    while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i]))) {
+        value = value * 10 + (pattern[i] - '0');
+        if (value > MAX_FIELD_WIDTH) {
+            refuse(pattern, std::string(what) + " too large");
+        }
+        ++i;
+    }
+}
+
 // The pattern is handed to printf with one int argument, so nothing in it
-// may read another argument or one of another type.
+// may read another argument or one of another type. An int conversion may
+// carry flags, a width, a precision and an h or hh modifier (the int
+// argument is still read as an int, then narrowed).
 void validate_pattern(const std::string& pattern)
 {
     int conversions = 0;
@@ -36,12 +52,12 @@ void validate_pattern(const std::string& pattern)
         while (i < pattern.size() && std::string("-+ #0").find(pattern[i]) != std::string::npos) {
             ++i;
         }
-        int width = 0;
-        while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i]))) {
-            width = width * 10 + (pattern[i] - '0');
-            if (width > MAX_FIELD_WIDTH) {
-                refuse(pattern, "field width too large");
-            }
+        skip_bounded_number(pattern, i, "field width");
+        if (i < pattern.size() && pattern[i] == '.') {
+            ++i;
+            skip_bounded_number(pattern, i, "precision");
+        }
+        for (int modifiers = 0; modifiers < 2 && i < pattern.size() && pattern[i] == 'h'; ++modifiers) {
             ++i;
         }
         if (i == pattern.size()) {
@@ -49,7 +65,7 @@ void validate_pattern(const std::string& pattern)
         }
         if (std::string("diouxX").find(pattern[i]) == std::string::npos) {
             refuse(pattern, std::string("conversion '") + pattern[i] +
-                                "' is not allowed (one int conversion with flags and width only)");
+                                "' is not allowed (one int conversion with flags, width, precision and h or hh only)");
         }
         if (++conversions > 1) {
             refuse(pattern, "more than one conversion");

@@ -203,7 +203,12 @@ Result VemlaClientImpl::connect() {
     trace.message("connecting");
     const auto engine = create_client();
     engine->connect(m_address, m_timeout, m_server_file_load_timeout, std::move(info));
-    return get_connect_result(engine);
+    const Result result = get_connect_result(engine);
+    if (result == Result::success) {
+        // From now on reads can be cut into blocks of the server's stride.
+        m_model_stride = engine->get_basecalling_config().model_stride;
+    }
+    return result;
 }
 
 std::shared_ptr<BasecallClient> VemlaClientImpl::create_client() {
@@ -238,6 +243,7 @@ std::shared_ptr<BasecallClient> VemlaClientImpl::create_client() {
     {
         std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
         previous = std::exchange(m_client, engine);
+        m_model_stride = 0;
     }
     // Outside the lock: destroying the previous engine joins its notifier,
     // whose handler may be calling back into this client (get_status).
@@ -269,8 +275,8 @@ PassReadResult VemlaClientImpl::pass_read(interfaces::ReadHolder& read, uint32_t
     if (!validate_read_impl(read, error)) {
         return PassReadResult::bad_read;
     }
-    const uint64_t model_stride = engine->get_basecalling_config().model_stride;
-    if (model_stride == 0) {  // no config known yet: the read could not be cut into blocks
+    const uint64_t model_stride = m_model_stride;
+    if (model_stride == 0) {  // connect has not yet told the server's stride: no block size
         return PassReadResult::not_accepting_reads;
     }
 

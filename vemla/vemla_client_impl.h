@@ -13,6 +13,7 @@
 #include "vemla/results.h"
 #include "vemla/vemla_client.h"
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -85,6 +86,9 @@ private:
     std::shared_ptr<HandlerSlot> m_state_change_handler = std::make_shared<HandlerSlot>();
     std::shared_ptr<basecall_service::BasecallClient> m_client;
     bass::data_wrappers::Metadata m_params;
+    // The model stride of the current engine's configuration, known once its
+    // connect succeeded; 0 before (reads are refused until then).
+    std::atomic<uint64_t> m_model_stride{0};
 };
 
 }  // namespace vemla

@@ -19,6 +19,12 @@ TEST(BarcodeNaming, PatternIsAppliedToTheIndex)
     EXPECT_EQ(generate_normalised_id("x%-4dy", 5, false), "x5   y");
     EXPECT_EQ(generate_normalised_id("%#x", 255, false), "0xff");
     EXPECT_EQ(generate_normalised_id("bc%X", 255, false), "bcFF");
+    // A precision or an h/hh modifier still reads the one int argument.
+    EXPECT_EQ(generate_normalised_id("bc%.2d", 5, false), "bc05");
+    EXPECT_EQ(generate_normalised_id("bc%4.3d|", 5, false), "bc 005|");
+    EXPECT_EQ(generate_normalised_id("bc%.d", 0, false), "bc");
+    EXPECT_EQ(generate_normalised_id("bc%hd", 7, false), "bc7");
+    EXPECT_EQ(generate_normalised_id("bc%02hhu", 258, false), "bc02");
 }
 
 TEST(BarcodeNaming, TwelfthBarcodeGetsAnAOnlyWithTheFlag)
@@ -38,8 +44,8 @@ TEST(BarcodeNaming, PatternWithoutConversionIsLiteralText)
 
 TEST(BarcodeNaming, PatternsThatWouldMisuseTheArgumentListAreRefused)
 {
-    for (const char* pattern : {"%s", "%n", "%d%d", "%ld", "%lld", "%hd", "%zu", "%*d", "%.*d", "%f", "%c", "%p",
-                                "bc%", "bc%-", "%1$d", "%.2d", "%99999d", "%d %x"}) {
+    for (const char* pattern : {"%s", "%n", "%d%d", "%ld", "%lld", "%zu", "%*d", "%.*d", "%f", "%c", "%p",
+                                "bc%", "bc%-", "%1$d", "%99999d", "%.1001d", "%hhhd", "%lhd", "%hs", "%.d%d", "%d %x"}) {
         EXPECT_THROW(generate_normalised_id(pattern, 1, false), std::invalid_argument) << pattern;
     }
 }

@@ -248,6 +248,25 @@ TEST(ClientWithoutListener, HandlerCallingBackDuringReconnectDoesNotDeadlock) {
     EXPECT_GT(calls.load(), 4);
 }
 
+// While the server is still loading the config its model stride is unknown,
+// so a read could not be cut into blocks: it is refused and stays whole.
+TEST(ClientAgainstLoadingServer, ReadsAreRefusedUntilTheConnectHasSucceeded) {
+    auto settings = test_server::ServerSettings::defaults();
+    settings.loading_replies = 2;  // each load answered LOADING twice, asked again after 500 ms
+    test_server::TestServer server(settings);
+    VemlaClient client(server.start("tcp://127.0.0.1:*"), "test_dna_fast");
+    std::thread connecting([&client] { EXPECT_EQ(client.connect(), Result::success); });
+    while (client.get_status() != ConnectionStatus::loading_config) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    vemla::Read early = vemla_test::make_read(1, 5000);
+    EXPECT_EQ(client.pass_read(early, 0), PassReadResult::not_accepting_reads);
+    EXPECT_EQ(early.get_datasets().count(dataset::raw_data), 1u);
+    connecting.join();
+    EXPECT_EQ(client.pass_read(early, 1000), PassReadResult::success);
+    EXPECT_EQ(client.finish(30), Result::success);
+}
+
 TEST_F(ClientAgainstServer, UnknownConfigFailsWithItsCode) {
     VemlaClient client(address, "no_such_config");
     EXPECT_EQ(client.connect(), Result::basecall_config_unavailable);
