@@ -85,7 +85,9 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
         seq = next_token(p, end);
         qual = next_token(p, end);
     }
-    if (!numbers_ok || qname.empty() || seq.empty() || qual.empty()) {
+    // A NUL would end a name or text early in the BAM record.
+    const bool has_nul = std::memchr(line.data(), '\0', line.size()) != nullptr;
+    if (!numbers_ok || qname.empty() || seq.empty() || qual.empty() || has_nul) {
         m_error_message = "Malformed SAM line detected";
         return false;
     }
