@@ -212,8 +212,11 @@ bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
         const char* name = fields.take(l_read_name);
         record.read_name.assign(name, strnlen(name, l_read_name));
 
+        const char* cigar = fields.take(4 * uint64_t(n_cigar_op));
         record.cigar.resize(n_cigar_op);
-        std::memcpy(record.cigar.data(), fields.take(4 * uint64_t(n_cigar_op)), 4 * size_t(n_cigar_op));
+        if (n_cigar_op > 0) {
+            std::memcpy(record.cigar.data(), cigar, 4 * size_t(n_cigar_op));
+        }
         for (uint32_t operation : record.cigar) {
             if ((operation & 15) < CIGAR_OP_CODES.size() && consumes_reference(operation & 15)) {
                 record.ref_length += operation >> 4;

@@ -200,7 +200,9 @@ bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) 
             throw std::runtime_error("Hit end of BAM buffer while extracting data");
         }
         std::vector<uint32_t> operations(array.count);
-        std::memcpy(operations.data(), array.data.data(), operations.size() * sizeof(uint32_t));
+        if (!operations.empty()) {
+            std::memcpy(operations.data(), array.data.data(), operations.size() * sizeof(uint32_t));
+        }
         unpack_cigar_string(operations.data(), operations.size(), cigar_text, l_seq, placeholder);
     }
 

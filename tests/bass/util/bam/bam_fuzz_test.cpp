@@ -3,7 +3,7 @@
 // memory than the input can justify, and never write a file it cannot read
 // back. Run under AddressSanitizer and UBSan in CI with a short count;
 // scripts/fuzz_bam.sh runs it long:
-//   VEMLA_BAM_FUZZ_ITERATIONS  rounds (default 100; each round tries every kind of input)
+//   VEMLA_BAM_FUZZ_ITERATIONS  rounds (default 250; each round tries every kind of input)
 //   VEMLA_BAM_FUZZ_SEED        first seed (default 1)
 #include "bam_test_files.h"
 
@@ -135,7 +135,7 @@ void read_and_rewrite(const std::string& path, const std::string& rewrite_path) 
 }  // namespace
 
 TEST(BamFuzz, MutatedInputIsRefusedSafely) {
-    const uint64_t rounds = env_number("VEMLA_BAM_FUZZ_ITERATIONS", 100);
+    const uint64_t rounds = env_number("VEMLA_BAM_FUZZ_ITERATIONS", 250);
     const uint64_t first_seed = env_number("VEMLA_BAM_FUZZ_SEED", 1);
     const std::string path = temp_path("fuzz.bam"), rewrite = temp_path("fuzz_rewrite.bam"),
                       bai = temp_path("fuzz.bai");
