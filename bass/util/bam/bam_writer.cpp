@@ -63,6 +63,12 @@ bool packed_size(const BAMFileHandler::BamRecord& record, size_t n_ref, std::vec
         error = "more than " + std::to_string(MAX_CIGAR_OPS) + " CIGAR operations";
         return false;
     }
+    for (uint32_t operation : record.cigar) {
+        if ((operation & 15) >= CIGAR_OP_CODES.size()) {
+            error = "CIGAR operation code " + std::to_string(operation & 15) + " out of range";
+            return false;
+        }
+    }
     const size_t l_seq = size_t(std::max(record.l_seq, 0));
     if (record.l_seq < 0 || record.seq.size() != (l_seq + 1) / 2 || record.qual.size() != l_seq) {
         error = "sequence and quality bytes do not match the sequence length";

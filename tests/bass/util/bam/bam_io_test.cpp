@@ -121,6 +121,10 @@ TEST(BamFile, WriteFailuresAreReported) {
     std::vector<char> bytes;
     EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
     record.read_name = "n";
+    record.cigar = {5 << 4 | 9};
+    EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
+    EXPECT_EQ(handler.error_message(), "Record n cannot be written: CIGAR operation code 9 out of range");
+    record.cigar.clear();
     record.l_seq = 3;  // but no bases held
     EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
     EXPECT_EQ(handler.error_message(), "Record n cannot be written: sequence and quality bytes do not match the sequence length");
