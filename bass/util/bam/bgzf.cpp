@@ -207,17 +207,14 @@ bool BAMFileHandler::read_BGZF_block_from_BAM(std::ifstream& in, std::vector<cha
     // Inflated straight onto the end of the buffer, taken back on failure.
     const size_t start = buffer.size();
     std::string error;
+    bool inflated = false;
     if (data_size > BGZF_MAX_DATA) {
         error = "Arguments to decompress_data incorrect";
     } else {
         buffer.resize(start + data_size);
-        if (inflate_exactly(body.data(), compressed_length, buffer.data() + start, data_size, error)) {
-            error.clear();
-        } else if (error.empty()) {
-            error = "Inflate failed";
-        }
+        inflated = inflate_exactly(body.data(), compressed_length, buffer.data() + start, data_size, error);
     }
-    if (!error.empty()) {
+    if (!inflated) {
         buffer.resize(start);
         m_error_message = "BGZF block did not unzip correctly in file " + m_file_name + " : " + error;
         return false;

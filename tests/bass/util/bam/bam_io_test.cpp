@@ -279,3 +279,32 @@ TEST(BamFile, CodecRefusesArgumentsOutsideABlock) {
               std::vector<char>(data.begin(), data.begin() + 65536));
     EXPECT_TRUE(handler.decompress_data(packed.data(), unsigned(packed.size()), 1000).empty());
 }
+
+// The path of the client's reads: SAM lines with basecall tags become a
+// sorted, indexed BAM file.
+TEST(BamFile, BasecalledReadLinesBecomeASortedIndexedBam) {
+    const std::string sequence = "ACGCGTTACG";
+    std::vector<uint8_t> probs(sequence.size() * 5, 0);  // channels A, C, m, G, T per base
+    probs[1 * 5 + 2] = 200;
+    probs[3 * 5 + 2] = 250;
+    const std::vector<uint8_t> moves = {1, 0, 1, 1, 0, 200};
+    bass::data_wrappers::VecView<uint8_t> prob_view, move_view;
+    prob_view.view(probs.data(), probs.size(), 1);
+    move_view.view(moves.data(), moves.size(), 1);
+    std::string line, modbase, move_table, error;
+    ASSERT_TRUE(BAMFileHandler::make_unmapped_sam_line(line, "read_1", sequence, "!#%'+-/135", error));
+    ASSERT_TRUE(BAMFileHandler::generate_modbase_string(modbase, sequence, "ACmGT", "5mC", prob_view, 100, error));
+    ASSERT_TRUE(BAMFileHandler::generate_move_table_string(move_table, move_view, 5, error));
+    line += "\t" + modbase + "\t" + move_table;
+
+    BAMFileHandler handler;
+    ASSERT_TRUE(handler.add_header_lines("@HD\tVN:1.6\n"));
+    ASSERT_TRUE(handler.add_alignment_sam(line)) << handler.error_message();
+    const std::string path = temp_path("reads.bam");
+    ASSERT_TRUE(handler.write_to_bam_file(path, true)) << handler.error_message();
+    BAMFileHandler reader;
+    ASSERT_TRUE(reader.read_from_bam_file(path)) << reader.error_message();
+    EXPECT_EQ(lines_of(reader), std::vector<std::string>{line});
+    std::remove(path.c_str());
+    std::remove((path + ".bai").c_str());
+}
