@@ -254,6 +254,7 @@ bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
         return false;
     }
     m_records.push_back(std::move(record));
+    m_is_sorted = false;  // the header's claim is checked against the records when written again
     return true;
 }
 

@@ -102,6 +102,22 @@ TEST(BamFile, AnIndexIsWrittenOnlyForRecordsReallySortedAndRefusedBeforeTruncati
     // The non-const overload sorts first.
     ASSERT_TRUE(handler.write_to_bam_file(path, true)) << handler.error_message();
     EXPECT_EQ(lines_of(handler)[0], line("b", "chr1", 5));
+
+    // A file whose header claims an order its records do not follow: the
+    // claim is not passed on, and no index is built on it.
+    std::vector<char> stream = bam_header("@HD\tVN:1.6\tSO:coordinate\n" + HEADER, {{"chr1", 1000000000}, {"chr2", 5000}});
+    for (const std::string& text : {line("a", "chr1", 50), line("b", "chr1", 5)}) {
+        const std::vector<char> record = record_bytes(far, text);
+        stream.insert(stream.end(), record.begin(), record.end());
+    }
+    write_bgzf(path, stream);
+    BAMFileHandler reader;
+    ASSERT_TRUE(reader.read_from_bam_file(path)) << reader.error_message();
+    const std::string copy = temp_path("copy.bam");
+    EXPECT_FALSE(static_cast<const BAMFileHandler&>(reader).write_to_bam_file(copy, true));
+    ASSERT_TRUE(reader.write_to_bam_file(copy, false));
+    EXPECT_EQ(bam_header_text(copy).rfind("@HD\tVN:1.6\tSO:unknown\n", 0), 0u);
+    std::remove(copy.c_str());
     std::remove(path.c_str());
     std::remove((path + ".bai").c_str());
 }
