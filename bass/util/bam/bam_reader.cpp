@@ -31,7 +31,7 @@ bool BAMFileHandler::read_from_bam_file(const std::string& path) {
     FileNameScope scope(m_file_name, path);
     reset();
     // A large stream buffer: blocks arrive in few system calls.
-    constexpr size_t stream_buffer_size = 1 << 20;
+    constexpr size_t stream_buffer_size = 128 << 10;
     const std::unique_ptr<char[]> stream_buffer(new char[stream_buffer_size]);
     std::ifstream in;
     in.rdbuf()->pubsetbuf(stream_buffer.get(), std::streamsize(stream_buffer_size));
