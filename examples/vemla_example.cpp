@@ -5,11 +5,11 @@
 //   2. connect a vemla::VemlaClient, reporting each status change
 //   3. stream generated reads to the server, collecting finished reads as
 //      they come back, with a progress line
-//   4. finish, disconnect, print a summary and write every read's SAM lines
-//      to a file (samtools view reads it)
+//   4. finish, print a summary and write every read's SAM records to a
+//      coordinate-sorted, indexed BAM file (or to SAM text for a .sam name)
 #include "generated_reads.h"
 #include "run_statistics.h"
-#include "sam_output.h"
+#include "read_output.h"
 
 #include "test_server/test_server.h"
 #include "vemla/vemla_client.h"
@@ -37,14 +37,15 @@ const char* const usage =
     "  --config NAME      its basecall configuration (default: test_dna_fast)\n"
     "  --align-ref PATH   alignment index on the server (the bundled server aligns to its own)\n"
     "  --reads N          reads to stream (default: 300)\n"
-    "  --output FILE      SAM file to write (default: vemla_example.sam)\n";
+    "  --output FILE      BAM file to write, with its index FILE.bai; a name ending\n"
+    "                     in .sam gets SAM text instead (default: vemla_example.bam)\n";
 
 struct Options {
     std::string server;
     std::string config = "test_dna_fast";
     std::string align_ref;
     uint32_t reads = 300;
-    std::string output = "vemla_example.sam";
+    std::string output = "vemla_example.bam";
 };
 
 Options parse_options(int argc, char** argv) {
@@ -107,7 +108,7 @@ struct BundledServer {
 
 class Run {
 public:
-    Run(vemla::VemlaClient& client, uint32_t reads, example::SamOutput& output)
+    Run(vemla::VemlaClient& client, uint32_t reads, example::ReadOutput& output)
         : m_client(client), m_total(reads), m_output(output), m_in_place(isatty(STDOUT_FILENO) != 0) {}
 
     // Streams every read, then waits for the rest to come back; false when
@@ -133,7 +134,7 @@ public:
                 m_statistics.read_returned(read);
                 std::string error;
                 if (!m_output.add(read, 50.0f, error)) {
-                    std::cerr << "\nread " << read.get_by_name("read_id") << " has no SAM line: " << error << "\n";
+                    std::cerr << "\nread " << read.get_by_name("read_id") << " has no SAM record: " << error << "\n";
                 }
             }
         }
@@ -191,7 +192,7 @@ private:
 
     vemla::VemlaClient& m_client;
     uint32_t m_total;
-    example::SamOutput& m_output;
+    example::ReadOutput& m_output;
     bool m_in_place;
     example::RunStatistics m_statistics;
     Clock::time_point m_last_progress;
@@ -231,7 +232,7 @@ int run(const Options& options) {
     }
     std::string reference_header;
     client.get_alignment_sam_header(reference_header);
-    example::SamOutput output(reference_header);
+    example::ReadOutput output(reference_header);
 
     Run run(client, options.reads, output);
     const bool streamed = run.stream();
@@ -239,7 +240,6 @@ int run(const Options& options) {
     run.collect();
     run.progress(true);
     std::cout << "\n";
-    client.disconnect();
 
     const uint64_t missing = run.statistics().sent() - run.statistics().returned();
     run.statistics().print_summary(std::cout, missing);
@@ -248,7 +248,7 @@ int run(const Options& options) {
         std::cerr << error << "\n";
         return EXIT_FAILURE;
     }
-    std::cout << "wrote " << output.lines() << " SAM lines to " << options.output << "\n";
+    std::cout << "wrote " << output.records() << " records to " << options.output << "\n";
     if (!streamed || finished != vemla::Result::success || missing != 0) {
         std::cerr << "the run did not complete: finish gave " << finished << "\n";
         return EXIT_FAILURE;

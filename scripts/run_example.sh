@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and runs the example, which
 # streams reads through the client library to a basecall server (by default
-# the bundled test server) and writes their SAM lines. Options go to the
-# example (--help lists them); without --output the SAM file goes to the
-# build folder.
+# the bundled test server) and writes them to a sorted, indexed BAM file.
+# Options go to the example (--help lists them); without --output the BAM
+# file goes to the build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -11,6 +11,6 @@ bash scripts/install_deps.sh
 build_dir=$(bash scripts/build.sh release | tail -n 1)
 args=("$@")
 if [[ " ${args[*]-} " != *" --output "* ]]; then
-  args+=(--output "$build_dir/vemla_example.sam")
+  args+=(--output "$build_dir/vemla_example.bam")
 fi
 exec "$build_dir/examples/vemla_example" "${args[@]}"

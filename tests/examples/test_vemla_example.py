@@ -1,6 +1,7 @@
-"""The main-job example as a user runs it: with the bundled server, and
-pointed at a separately running server. Its SAM output is read back by
-samtools and pysam, independent readers of the format."""
+"""The main-job example as a user runs it: with the bundled server (writing
+a sorted, indexed BAM file), and pointed at a separately running server
+(writing SAM text). Its output is read back by samtools and pysam,
+independent readers of the formats."""
 
 import os
 import re
@@ -15,8 +16,8 @@ if not os.path.isfile(EXAMPLE):
     pytest.skip("vemla_example not built", allow_module_level=True)
 
 
-def run_example(tmp_path, *args):
-    output = tmp_path / "reads.sam"
+def run_example(tmp_path, name, *args):
+    output = tmp_path / name
     proc = subprocess.run([EXAMPLE, "--reads", "40", "--output", str(output), *args],
                           capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stdout + proc.stderr
@@ -37,17 +38,26 @@ def samtools_count(path):
     return int(proc.stdout)
 
 
-def test_bundled_server_run_writes_aligned_sam(tmp_path):
-    stdout, output = run_example(tmp_path)
+def test_bundled_server_run_writes_a_sorted_indexed_bam(tmp_path):
+    stdout, output = run_example(tmp_path, "reads.bam")
     check_summary(stdout, 40)
     assert "status: connecting -> connected" in stdout
+    assert os.path.isfile(str(output) + ".bai")
+    quickcheck = subprocess.run(["samtools", "quickcheck", str(output)], capture_output=True, text=True)
+    assert quickcheck.returncode == 0, quickcheck.stderr
 
     pysam = pytest.importorskip("pysam")
-    with pysam.AlignmentFile(str(output), "r", check_sq=False) as sam:
-        assert [sq["SN"] for sq in sam.header.to_dict()["SQ"]] == ["test_chr1", "test_chr2"]
-        records = list(sam)
-    names = {record.query_name for record in records}
-    assert names == {"example_read_%d" % tag for tag in range(1, 41)}
+    with pysam.AlignmentFile(str(output), "rb") as bam:
+        assert bam.header.to_dict()["HD"]["SO"] == "coordinate"
+        assert [sq["SN"] for sq in bam.header.to_dict()["SQ"]] == ["test_chr1", "test_chr2"]
+        records = list(bam.fetch(until_eof=True))
+        # The index answers region queries: every chr2 record, and nothing else.
+        on_chr2 = list(bam.fetch("test_chr2"))
+    assert on_chr2 and all(r.reference_name == "test_chr2" for r in on_chr2)
+    assert len(on_chr2) == sum(r.reference_name == "test_chr2" for r in records)
+    keys = [(r.reference_id, r.reference_start) for r in records]
+    assert keys == sorted(keys)
+    assert {r.query_name for r in records} == {"example_read_%d" % tag for tag in range(1, 41)}
     primaries = [r for r in records if not r.is_supplementary and not r.is_secondary]
     assert len(primaries) == 40
     assert all(r.has_tag("mv") for r in primaries)
@@ -60,7 +70,7 @@ def test_external_server_and_config(tmp_path):
     server = subprocess.Popen([SERVER, "--endpoint", "tcp://127.0.0.1:*"], stdout=subprocess.PIPE, text=True)
     try:
         endpoint = server.stdout.readline().strip().split("endpoint: ")[1]
-        stdout, output = run_example(tmp_path, "--server", endpoint, "--config", "test_dna_modbase")
+        stdout, output = run_example(tmp_path, "reads.sam", "--server", endpoint, "--config", "test_dna_modbase")
     finally:
         server.terminate()
         server.wait(timeout=30)

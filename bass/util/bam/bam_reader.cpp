@@ -1,0 +1,263 @@
+// BAM files in: BGZF blocks inflated into one buffer, then the header, the
+// reference list and the records decoded from it. Every length and count
+// read from the file is checked against the bytes that remain before use.
+#include "bass/util/bam/bam_aux.h"
+#include "bass/util/bam/bam_file.h"
+#include "bass/util/bam/bam_format.h"
+
+#include <memory>
+#include <stdexcept>
+
+namespace bass {
+namespace util {
+namespace bam {
+
+namespace {
+
+const char* const BUFFER_END_TEXT = "Hit end of BAM buffer while extracting data";
+
+}  // namespace
+
+const char* BAMFileHandler::BamBuffer::take(uint64_t count) {
+    if (count > remaining()) {
+        throw std::runtime_error(BUFFER_END_TEXT);
+    }
+    const char* start = data + position;
+    position += count;
+    return start;
+}
+
+bool BAMFileHandler::read_from_bam_file(const std::string& path) {
+    FileNameScope scope(m_file_name, path);
+    reset();
+    // A large stream buffer: blocks arrive in few system calls.
+    constexpr size_t stream_buffer_size = 128 << 10;
+    const std::unique_ptr<char[]> stream_buffer(new char[stream_buffer_size]);
+    std::ifstream in;
+    in.rdbuf()->pubsetbuf(stream_buffer.get(), std::streamsize(stream_buffer_size));
+    in.open(path, std::ios::binary);
+    if (!in) {
+        m_error_message = "Cannot open file " + path;
+        return false;
+    }
+    // Records are decoded as soon as their bytes are in, so only a record's
+    // worth of decompressed data is held at a time.
+    std::vector<char> pending;
+    size_t consumed = 0;
+    bool header_done = false;
+    bool any_block = false;
+    bool last_block_empty = false;
+    while (in.peek() != std::ifstream::traits_type::eof()) {
+        pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(consumed));
+        consumed = 0;
+        const size_t before = pending.size();
+        if (!read_BGZF_block_from_BAM(in, pending)) {
+            return false;
+        }
+        any_block = true;
+        last_block_empty = pending.size() == before;
+        if (!decode_bam_stream(pending, consumed, header_done, path, false)) {
+            return false;
+        }
+    }
+    if (in.bad()) {
+        m_error_message = "Error while reading file " + path;
+        return false;
+    }
+    if (!any_block || !last_block_empty) {
+        m_error_message = "Final BGZF block was not the EOF sequence as expected in file " + path +
+                          ". Perhaps the file is corrupt?";
+        return false;
+    }
+    in.close();
+    if (in.fail()) {
+        m_error_message = "BAM file reported error on close " + path;
+        return false;
+    }
+    // Whatever is left is a header or a record cut short: decoding it throws.
+    return decode_bam_stream(pending, consumed, header_done, path, true);
+}
+
+namespace {
+
+// Whether the header and reference list lie wholly in the buffer.
+bool header_complete(const BAMFileHandler::BamBuffer& buffer) {
+    const char* p = buffer.data + buffer.position;
+    uint64_t left = buffer.remaining();
+    auto skip_sized = [&](uint64_t extra) {  // a 32-bit length, that many bytes, then `extra`
+        if (left < 4) {
+            return false;
+        }
+        uint32_t length;
+        std::memcpy(&length, p, 4);
+        if (left - 4 < uint64_t(length) + extra) {
+            return false;
+        }
+        p += 4 + uint64_t(length) + extra;
+        left -= 4 + uint64_t(length) + extra;
+        return true;
+    };
+    if (left < 4) {
+        return false;
+    }
+    p += 4;
+    left -= 4;
+    if (!skip_sized(0) || left < 4) {
+        return false;
+    }
+    uint32_t n_ref;
+    std::memcpy(&n_ref, p, 4);
+    p += 4;
+    left -= 4;
+    for (uint32_t r = 0; r < n_ref; ++r) {
+        if (!skip_sized(4)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool record_complete(const BAMFileHandler::BamBuffer& buffer) {
+    if (buffer.remaining() < 4) {
+        return false;
+    }
+    uint32_t block_size;
+    std::memcpy(&block_size, buffer.data + buffer.position, 4);
+    return buffer.remaining() - 4 >= block_size;
+}
+
+}  // namespace
+
+bool BAMFileHandler::decode_bam_stream(const std::vector<char>& bytes, size_t& consumed, bool& header_done,
+                                       const std::string& path, bool at_end) {
+    BamBuffer buffer;
+    buffer.data = bytes.data();
+    buffer.size = bytes.size();
+    buffer.position = consumed;
+    if (!header_done) {
+        if (!at_end && !header_complete(buffer)) {
+            return true;
+        }
+        if (!decode_bam_header(buffer, path)) {
+            return false;
+        }
+        header_done = true;
+    }
+    while (buffer.remaining() > 0 && (at_end || record_complete(buffer))) {
+        if (!extract_alignment_from_buffer(buffer)) {
+            return false;
+        }
+    }
+    consumed = size_t(buffer.position);
+    return true;
+}
+
+bool BAMFileHandler::decode_bam_header(BamBuffer& buffer, const std::string& path) {
+    if (std::memcmp(buffer.take(4), BAM_MAGIC_WORD.data(), 4) != 0) {
+        m_error_message = "BAM file did not contain well formed header: " + path;
+        return false;
+    }
+    const uint32_t l_text = buffer.read<uint32_t>();
+    std::string text(buffer.take(l_text), l_text);
+    // Writers commonly end the text with a NUL, which is no part of it.
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    if (!add_header_lines(text)) {
+        return false;
+    }
+
+    // The binary reference list is the one records' ids index; it replaces
+    // what the header text's @SQ lines added.
+    const uint32_t n_ref = buffer.read<uint32_t>();
+    if (n_ref > buffer.remaining() / 8) {  // each reference takes at least 8 bytes
+        throw std::runtime_error(BUFFER_END_TEXT);
+    }
+    std::vector<RefSeq> references(n_ref);
+    for (RefSeq& ref : references) {
+        const uint32_t l_name = buffer.read<uint32_t>();
+        const char* name = buffer.take(l_name);
+        ref.name.assign(name, strnlen(name, l_name));
+        ref.length = buffer.read<int32_t>();
+    }
+    m_references = std::move(references);
+    return true;
+}
+
+bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
+    const uint32_t block_size = buffer.read<uint32_t>();
+    if (block_size > buffer.remaining()) {
+        throw std::runtime_error(BUFFER_END_TEXT);
+    }
+    // The record's own bytes: no field may reach into the next record.
+    BamBuffer fields;
+    fields.data = buffer.data + buffer.position;
+    fields.size = block_size;
+    buffer.position += block_size;
+
+    BamRecord record;
+    try {
+        record.ref_id = fields.read<int32_t>();
+        record.pos = fields.read<int32_t>();
+        const uint8_t l_read_name = fields.read<uint8_t>();
+        record.mapq = fields.read<uint8_t>();
+        record.bin = fields.read<uint16_t>();
+        const uint16_t n_cigar_op = fields.read<uint16_t>();
+        record.flag = fields.read<uint16_t>();
+        record.l_seq = fields.read<int32_t>();
+        record.next_ref_id = fields.read<int32_t>();
+        record.next_pos = fields.read<int32_t>();
+        record.tlen = fields.read<int32_t>();
+
+        const char* name = fields.take(l_read_name);
+        record.read_name.assign(name, strnlen(name, l_read_name));
+
+        const char* cigar = fields.take(4 * uint64_t(n_cigar_op));
+        record.cigar.resize(n_cigar_op);
+        if (n_cigar_op > 0) {
+            std::memcpy(record.cigar.data(), cigar, 4 * size_t(n_cigar_op));
+        }
+        for (uint32_t operation : record.cigar) {
+            if ((operation & 15) < CIGAR_OP_CODES.size() && consumes_reference(operation & 15)) {
+                record.ref_length += operation >> 4;
+            }
+        }
+
+        if (record.l_seq < 0) {
+            m_error_message = "Negative sequence length in alignment record in file " + m_file_name;
+            return false;
+        }
+        const uint64_t seq_bytes = (uint64_t(record.l_seq) + 1) / 2;
+        const uint8_t* seq = reinterpret_cast<const uint8_t*>(fields.take(seq_bytes));
+        record.seq.assign(seq, seq + seq_bytes);
+        const uint8_t* qual = reinterpret_cast<const uint8_t*>(fields.take(uint64_t(record.l_seq)));
+        record.qual.assign(qual, qual + record.l_seq);
+
+        while (fields.remaining() > 0) {
+            AuxData field;
+            if (!read_aux_binary(fields, field)) {
+                m_error_message = "Invalid auxiliary data type found in alignment record in " + m_file_name;
+                return false;
+            }
+            record.aux.push_back(std::move(field));
+        }
+    } catch (const std::runtime_error&) {
+        // A field that runs past its record's end.
+        m_error_message = "BAM file block length mismatch in file " + m_file_name;
+        return false;
+    }
+
+    // The SAM text itself is built when it is asked for (get_alignment_sam,
+    // write_to_sam_file); what would stop it is refused here.
+    if (!check_sam_line_fields(record)) {
+        m_error_message = "SAM line generation failed: " + m_error_message;
+        return false;
+    }
+    m_records.push_back(std::move(record));
+    m_is_sorted = false;  // the header's claim is checked against the records when written again
+    return true;
+}
+
+}  // namespace bam
+}  // namespace util
+}  // namespace bass

@@ -1,0 +1,269 @@
+// One SAM alignment line to a record and back.
+#include "bass/util/bam/bam_aux.h"
+#include "bass/util/bam/bam_file.h"
+#include "bass/util/bam/bam_format.h"
+
+#include <cctype>
+#include <charconv>
+#include <stdexcept>
+
+namespace bass {
+namespace util {
+namespace bam {
+
+namespace {
+
+struct Token {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    bool empty() const { return begin == end; }
+    std::string text() const { return std::string(begin, end); }
+};
+
+bool is_space(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// The next whitespace-separated token at or after `p`.
+Token next_token(const char*& p, const char* end) {
+    while (p != end && is_space(*p)) {
+        ++p;
+    }
+    Token token{p, p};
+    while (p != end && !is_space(*p)) {
+        ++p;
+    }
+    token.end = p;
+    return token;
+}
+
+// A decimal column within [low, high]; false when it is not one.
+bool numeric_column(const Token& token, int64_t low, int64_t high, int64_t& value) {
+    try {
+        value = parse_decimal_in(token.begin, token.end, low, high);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int32_t reference_index(const std::vector<BAMFileHandler::RefSeq>& references, const std::string& name) {
+    for (size_t i = 0; i < references.size(); ++i) {
+        if (references[i].name == name) {
+            return int32_t(i);
+        }
+    }
+    return -1;
+}
+
+template <typename T>
+void append_number(std::string& out, T value) {
+    char text[24];
+    out.append(text, size_t(std::to_chars(text, text + sizeof text, value).ptr - text));
+}
+
+}  // namespace
+
+bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRecord& record) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    int64_t flag = 0, pos = 0, mapq = 0, next_pos = 0, tlen = 0;
+
+    // The mandatory columns; a numeric one that does not convert (or lies
+    // outside what SAM allows) ends the reading, leaving the rest empty.
+    const Token qname = next_token(p, end);
+    Token rname, cigar, rnext, seq, qual;
+    const bool numbers_ok = numeric_column(next_token(p, end), 0, UINT16_MAX, flag) &&
+                            !(rname = next_token(p, end)).empty() &&
+                            numeric_column(next_token(p, end), 0, INT32_MAX, pos) &&
+                            numeric_column(next_token(p, end), 0, UINT8_MAX, mapq) &&
+                            !(cigar = next_token(p, end)).empty() &&
+                            !(rnext = next_token(p, end)).empty() &&
+                            numeric_column(next_token(p, end), 0, INT32_MAX, next_pos) &&
+                            numeric_column(next_token(p, end), INT32_MIN, INT32_MAX, tlen);
+    if (numbers_ok) {
+        seq = next_token(p, end);
+        qual = next_token(p, end);
+    }
+    // A NUL would end a name or text early in the BAM record.
+    const bool has_nul = std::memchr(line.data(), '\0', line.size()) != nullptr;
+    if (!numbers_ok || qname.empty() || seq.empty() || qual.empty() || has_nul) {
+        m_error_message = "Malformed SAM line detected";
+        return false;
+    }
+    if (qname.end - qname.begin > MAX_READ_NAME_LENGTH) {
+        m_error_message = "Read name longer than " + std::to_string(MAX_READ_NAME_LENGTH) +
+                          " characters: " + qname.text();
+        return false;
+    }
+
+    record.read_name = qname.text();
+    record.flag = uint16_t(flag);
+    record.pos = int32_t(pos - 1);
+    record.mapq = uint8_t(mapq);
+    record.next_pos = int32_t(next_pos - 1);
+    record.tlen = int32_t(tlen);
+
+    const std::string seq_text = seq.text();
+    size_t ref_length = 0;
+    if (!pack_cigar_string(cigar.text(), record, ref_length, seq_text.size())) {
+        return false;
+    }
+    record.ref_length = ref_length;
+    const int64_t span_end = std::min<int64_t>(int64_t(record.pos) + int64_t(ref_length), INT32_MAX);
+    record.bin = uint16_t(reg_to_bin(record.pos, int(span_end)));
+
+    const std::string rname_text = rname.text();
+    record.ref_id = reference_index(m_references, rname_text);
+    const std::string rnext_text = rnext.text();
+    record.next_ref_id = reference_index(m_references, rnext_text == "=" ? rname_text : rnext_text);
+
+    if (!pack_seq_string(seq_text, record)) {
+        return false;
+    }
+    if (record.l_seq != 0) {
+        const std::string qual_text = qual.text();
+        if (qual_text != "*" && qual_text.size() != size_t(record.l_seq)) {
+            m_error_message = "QUAL length " + std::to_string(qual_text.size()) +
+                              " does not match SEQ length " + std::to_string(record.l_seq);
+            return false;
+        }
+        pack_phred_string(qual_text, record);
+    }
+
+    // Optional fields: tab-delimited pieces after QUAL.
+    if (p != end && *p == '\t') {
+        ++p;
+    }
+    while (p != end) {
+        const char* stop = static_cast<const char*>(std::memchr(p, '\t', size_t(end - p)));
+        if (stop == nullptr) {
+            stop = end;
+        }
+        AuxData field;
+        if (!parse_aux_text(std::string(p, stop), field, m_error_message, m_file_name)) {
+            return false;
+        }
+        record.aux.push_back(std::move(field));
+        p = stop == end ? end : stop + 1;
+    }
+
+    record.sam_line = line;
+    return true;
+}
+
+bool BAMFileHandler::update_sam_line(BamRecord& record) const {
+    return build_sam_line(record, record.sam_line);
+}
+
+bool BAMFileHandler::check_sam_line_fields(const BamRecord& record) const {
+    for (uint32_t operation : record.cigar) {
+        if ((operation & 15) >= CIGAR_OP_CODES.size()) {
+            m_error_message = "Invalid cigar op code detected: " + std::to_string(operation & 15);
+            return false;
+        }
+    }
+    const int32_t n_ref = int32_t(m_references.size());
+    for (int32_t id : {record.next_ref_id, record.ref_id}) {
+        if (id < -1 || id >= n_ref) {
+            m_error_message = "Invalid next segment ref ID detected";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) const {
+    if (!check_sam_line_fields(record)) {
+        return false;
+    }
+    const size_t l_seq = size_t(std::max(record.l_seq, 0));
+    std::string cigar_text;
+    bool placeholder = false;
+    unpack_cigar_string(record.cigar.data(), record.cigar.size(), cigar_text, l_seq, placeholder);
+    const AuxData* real_cigar = nullptr;
+    if (placeholder) {
+        for (const AuxData& field : record.aux) {
+            if (field.tag == "CG" && field.type == 'B') {
+                real_cigar = &field;
+                break;
+            }
+        }
+    }
+    if (real_cigar != nullptr) {
+        const auto& array = boost::any_cast<const AuxNumericalArray&>(real_cigar->value);
+        if (array.subtype != 'I' && array.subtype != 'i') {
+            m_error_message = "Invalid CG field: the operations must be 32-bit integers";
+            return false;
+        }
+        if (array.data.size() < size_t(array.count) * sizeof(uint32_t)) {
+            throw std::runtime_error("Hit end of BAM buffer while extracting data");
+        }
+        std::vector<uint32_t> operations(array.count);
+        if (!operations.empty()) {
+            std::memcpy(operations.data(), array.data.data(), operations.size() * sizeof(uint32_t));
+        }
+        unpack_cigar_string(operations.data(), operations.size(), cigar_text, l_seq, placeholder);
+    }
+
+    auto reference_name = [&](int32_t id) {
+        return id == -1 ? std::string("*") : m_references[size_t(id)].name;
+    };
+    const std::string rname = reference_name(record.ref_id);
+    std::string rnext = reference_name(record.next_ref_id);
+    if (rnext != "*" && rnext == rname) {
+        rnext = "=";
+    }
+
+    line.clear();
+    line.reserve(record.read_name.size() + rname.size() + rnext.size() + cigar_text.size() +
+                 2 * l_seq + 80);
+    line += record.read_name;
+    line += '\t';
+    append_number(line, record.flag);
+    line += '\t';
+    line += rname;
+    line += '\t';
+    append_number(line, int64_t(record.pos) + 1);
+    line += '\t';
+    append_number(line, unsigned(record.mapq));
+    line += '\t';
+    line += cigar_text;
+    line += '\t';
+    line += rnext;
+    line += '\t';
+    append_number(line, int64_t(record.next_pos) + 1);
+    line += '\t';
+    append_number(line, record.tlen);
+    line += '\t';
+    if (l_seq == 0) {
+        line += '*';
+    } else {
+        unpack_seq_string(record, line);  // appends
+    }
+    line += '\t';
+    if (l_seq == 0 || record.qual.empty() || record.qual[0] == 0xFF) {
+        line += '*';
+    } else {
+        const size_t length = std::min(l_seq, record.qual.size());
+        const size_t start = line.size();
+        line.resize(start + length);
+        for (size_t i = 0; i < length; ++i) {
+            line[start + i] = char(record.qual[i] + 33);
+        }
+    }
+    for (const AuxData& field : record.aux) {
+        if (real_cigar != nullptr && field.tag == "CG" && field.type == 'B') {
+            continue;
+        }
+        line += '\t';
+        if (!append_aux_text(line, field, m_error_message)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace bam
+}  // namespace util
+}  // namespace bass
