@@ -2,6 +2,7 @@
 python3 imports the module from the prefix, its library found by RPATH
 alone (no build tree, no LD_LIBRARY_PATH)."""
 
+import glob
 import os
 import subprocess
 import sys
@@ -31,3 +32,13 @@ def test_installed_module_imports_from_the_prefix(tmp_path):
     assert output[0].startswith(str(site) + os.sep + "vemlapy")
     assert output[1].startswith(str(prefix) + os.sep) and " " not in output[1]
     assert output[2] == "(6, 2, 11)"
+
+
+def test_module_exports_nothing_but_its_entry_point():
+    # The module carries its own copy of the data model: were any of it
+    # exported, it could bind to the library's symbols or the library to it.
+    module = glob.glob(os.path.join(BUILD_DIR, "python", "vemlapy*.so"))[0]
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    symbols = subprocess.run(["nm", "-D", "--defined-only", module], check=True, capture_output=True,
+                             text=True, env=env).stdout.split()
+    assert symbols[2::3] == ["PyInit_vemlapy"]
