@@ -20,7 +20,9 @@ for flavour in release sanitize; do
   ctest --test-dir "$build_dir" --output-on-failure --parallel "$jobs" --timeout 600
 done
 
-if [[ -x "$root/build/release/bench/bench_smoke" ]]; then
-  echo "=== benchmark smoke run ==="
-  "$root/build/release/bench/bench_smoke"
-fi
+for smoke in bench_smoke bench_engine_smoke; do
+  if [[ -x "$root/build/release/bench/$smoke" ]]; then
+    echo "=== benchmark smoke run: $smoke ==="
+    "$root/build/release/bench/$smoke"
+  fi
+done
