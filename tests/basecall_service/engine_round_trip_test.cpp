@@ -188,3 +188,18 @@ INSTANTIATE_TEST_SUITE_P(
                          o.params.insert("move_and_trace_enabled", true);
                      }}),
         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(EngineRoundTripOfASubRead, ASubReadPassedInAgainComesBackAsItself) {
+    test_server::TestServer server;
+    EngineOptions options;
+    const auto engine = engine_test::connect_engine(server.start(), options);
+    ReadHolder read = engine_test::make_read(4, 1000);
+    read.m_sub_tag = 2;
+    std::vector<ReadHolder> reads;
+    reads.push_back(std::move(read));
+    const auto back = engine_test::pass_and_collect(*engine, std::move(reads), 1, std::chrono::seconds(20));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back.front()->m_sub_tag, 2u);
+    EXPECT_EQ(back.front()->m_datasets.count(dataset::sequence), 1u);
+    EXPECT_TRUE(engine->finish_by(10));
+}
