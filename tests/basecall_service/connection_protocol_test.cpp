@@ -1,7 +1,6 @@
 #include "basecall_service/connection_protocol.h"
 
 #include "status_recorder.h"
-#include "tests/common/temp_folder.h"
 #include "test_server/test_server.h"
 
 #include <gtest/gtest.h>
@@ -279,16 +278,6 @@ TEST(ConnectionProtocol, PriorityTravelsAsTheServerRanksIt) {
     }
 }
 
-TEST(ConnectionProtocol, NoServerTimesOut) {
-    vemla_test::TempFolder folder;
-    Connector connector("ipc://" + folder.str() + "/nobody", 50);
-    EXPECT_EQ(connector.connect(connection_info()), nullptr);
-    EXPECT_EQ(connector.protocol.error_state().code, ConnectionError::timed_out);
-    EXPECT_EQ(connector.protocol.error_state().message, "Timeout waiting for reply to request: LOAD_CONFIG");
-    // Nothing was registered, so the goodbye fails and is only logged.
-    connector.protocol.disconnect_from_server();
-}
-
 TEST(ConnectionProtocol, StopEndsALongLoadWithinOnePause) {
     auto settings = test_server::ServerSettings::defaults();
     settings.loading_replies = 1000;
@@ -308,18 +297,4 @@ TEST(ConnectionProtocol, StopEndsALongLoadWithinOnePause) {
     EXPECT_EQ(connector.connect(connection_info()), nullptr);
     EXPECT_EQ(connector.protocol.error_state().code, ConnectionError::no_error);
     EXPECT_EQ(server.requests_seen(RequestKind::load_config), asked);
-}
-
-TEST(ConnectionProtocolErrorStates, LoadRefusalCodeFollowsTheRequestKind) {
-    using ipc_tools::MessageType;
-    const std::vector<std::pair<MessageType, ConnectionError>> kinds = {
-            {MessageType::LOAD_CONFIG, ConnectionError::basecall_config_unavailable},
-            {MessageType::LOAD_INDEX, ConnectionError::align_index_unavailable},
-            {MessageType::LOAD_BED, ConnectionError::bed_file_unavailable},
-            {MessageType::CONNECT, ConnectionError::failed}};
-    for (const auto& [kind, code] : kinds) {
-        const auto error = basecall_service::create_load_request_error_state(kind, "the reason");
-        EXPECT_EQ(error.code, code);
-        EXPECT_EQ(error.message, "the reason");
-    }
 }

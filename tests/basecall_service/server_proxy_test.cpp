@@ -57,11 +57,6 @@ TEST(ServerProxy, LampKitsCarryTheirTargetsInOrder) {
     EXPECT_EQ(kits[0].last_index, static_cast<int32_t>(settings.lamp_kits[0].last_index));
     EXPECT_EQ(kits[0].barcode_name_format, settings.lamp_kits[0].barcode_name_format);
     EXPECT_EQ(kits[0].targets, settings.lamp_kits[0].targets);
-
-    auto empty = settings;
-    empty.lamp_kits.clear();
-    test_server::TestServer bare(empty);
-    EXPECT_TRUE(proxy::get_lamp_kits(bare.start(), TIMEOUT_MS).empty());
 }
 
 TEST(ServerProxy, StatisticsListOneRowPerConnectedClient) {
