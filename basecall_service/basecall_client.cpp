@@ -1,5 +1,6 @@
 #include "basecall_service/basecall_client.h"
 
+#include "common/contract.h"
 #include "common/logger.h"
 #include "common/thread_name.h"
 
@@ -59,6 +60,7 @@ void BasecallClient::set_read_processing_protocol(std::shared_ptr<AbstractReadPr
 void BasecallClient::connect(std::string address, uint32_t reply_timeout_ms, uint32_t server_file_load_timeout_s,
                              ipc_tools::ConnectionInfo connection_info) {
     auto trace = create_trace("connect");
+    common::contract::expects(m_worker_thread == nullptr, "A BasecallClient connects only once.");
     m_connection_info = std::move(connection_info);
     m_server_file_load_timeout = server_file_load_timeout_s;
     m_connection_protocol->set_connection_params(address, reply_timeout_ms);

@@ -143,13 +143,24 @@ void ReadBuffer::refuse_if_in_flight(uint64_t read_tag) const {
 }
 
 void ReadBuffer::queue_read_impl(ReadHolder& read, std::vector<ipc_tools::Message> messages) {
+    // Every step that can fail comes before the read is taken, or is undone,
+    // so a failure leaves the read with its caller.
     const uint64_t read_tag = read.m_read_tag;
-    m_message_queue_in.push_back(std::move(messages));
+    const bool new_tag = m_tags_in_flight.insert(read_tag).second;
     try {
-        m_queued_reads.push_back(take(read));
-        m_tags_in_flight.insert(read_tag);
+        m_message_queue_in.push_back(std::move(messages));
+        auto held = take(read);
+        try {
+            m_queued_reads.push_back(std::move(held));
+        } catch (...) {
+            read = std::move(*held);
+            m_message_queue_in.pop_back();
+            throw;
+        }
     } catch (...) {
-        m_message_queue_in.pop_back();
+        if (new_tag) {
+            m_tags_in_flight.erase(read_tag);
+        }
         throw;
     }
     // A new read under a tag lost earlier is not the lost read.
@@ -189,9 +200,9 @@ void ReadBuffer::rebuild_next_read_messages() {
 void ReadBuffer::read_submitted() {
     {
         std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
-        auto read = std::move(m_queued_reads.front());
-        const uint64_t read_tag = read->m_read_tag;
-        m_submitted_reads[read_tag] = std::move(read);
+        // The map entry is made before the read leaves the queue.
+        auto& submitted = m_submitted_reads[m_queued_reads.front()->m_read_tag];
+        submitted = std::move(m_queued_reads.front());
         m_queued_reads.pop_front();
         m_message_queue_in.pop_front();
         write_hftrace("read_submitted", [&] { return "Queued: " + std::to_string(m_queued_reads.size()); });

@@ -113,7 +113,9 @@ bool ReadProcessingProtocol::pull_from_server(RequestBrokerAdapter* adapter) {
             }
             decoder.add_next_block(read_block_of(next));
         }
-        if (sub_tag == 0) {
+        // The read itself comes back under its own sub tag (0, unless the
+        // caller passed in a sub-read); any other is a piece of a split.
+        if (sub_tag == submitted->m_sub_tag) {
             decoder.commit(*submitted);
             m_read_buffer->read_retrieved(read_tag);
         } else {

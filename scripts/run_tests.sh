@@ -20,7 +20,7 @@ for flavour in release sanitize; do
   ctest --test-dir "$build_dir" --output-on-failure --parallel "$jobs" --timeout 600
 done
 
-for smoke in bench_smoke bench_facade_smoke; do
+for smoke in bench_smoke bench_engine_smoke bench_facade_smoke; do
   if [[ -x "$root/build/release/bench/$smoke" ]]; then
     echo "=== benchmark smoke run: $smoke ==="
     "$root/build/release/bench/$smoke"

@@ -227,51 +227,6 @@ TEST(CalledReadDecoder, AssemblesTheBlocksOfAReadInBlockOrder) {
     EXPECT_EQ(engine_test::raw_samples(read), engine_test::signal_for(7, 4000));
 }
 
-TEST(CalledReadDecoder, EventsDisabledLeaveOutEventsAndModifications) {
-    ReadHolder read = engine_test::make_read(7, 4000);
-    Block first;
-    Block second = second_block();
-    for (Block* b : {&first, &second}) {
-        b->event_type = 0;
-        b->alphabet.reset();
-    }
-    decode({first, second}, read, {false, false});
-    for (const dataset id : {dataset::movement, dataset::flipflop_trace, dataset::base_mod_probs,
-                             dataset::state_data, dataset::rle_base}) {
-        EXPECT_EQ(read.m_datasets.count(id), 0u) << id;
-    }
-    EXPECT_FALSE(read.m_metadata.exists("base_mod_alphabet"));
-    EXPECT_EQ(read.m_metadata.get_value<uint64_t>("rle_count"), 0u);
-
-    // Events on but no modifications: the two texts exist and are empty.
-    ReadHolder plain = engine_test::make_read(7, 4000);
-    first = Block();
-    second = second_block();
-    first.alphabet.reset();
-    second.alphabet.reset();
-    decode({first, second}, plain);
-    EXPECT_EQ(plain.m_metadata.get_value<std::string>("base_mod_alphabet"), "");
-    EXPECT_EQ(plain.m_metadata.get_value<std::string>("base_mod_long_names"), "");
-    EXPECT_FALSE(plain.m_metadata.exists("base_mod_context"));
-}
-
-TEST(CalledReadDecoder, RunLengthBlocksFillScaleAndShapeFromTheirOwnSlots) {
-    ReadHolder read = engine_test::make_read(7, 4000);
-    Block first;
-    first.event_type = vemla_ipc::EventData_RunLengthData;
-    first.rle_count = 3;
-    first.runs = {{'A', 0, 2}, {'C', 2, 1}};
-    Block second = second_block();
-    second.event_type = vemla_ipc::EventData_RunLengthData;
-    second.runs = {{'G', 4, 3}};
-    decode({first, second}, read);
-    EXPECT_EQ(read.m_metadata.get_value<uint64_t>("rle_count"), 3u);
-    EXPECT_EQ(values_of<uint32_t>(read, dataset::rle_runlength), (std::vector<uint32_t>{2, 1, 3}));
-    EXPECT_EQ(values_of<float>(read, dataset::rle_scale), (std::vector<float>{2, 1, 3}));
-    EXPECT_EQ(values_of<float>(read, dataset::rle_shape), (std::vector<float>{2.5f, 1.5f, 3.5f}));
-    EXPECT_EQ(values_of<char>(read, dataset::rle_base), (std::vector<char>{'A', 'C', 'G'}));
-}
-
 TEST(CalledReadDecoder, AlignmentRowsJoinTheirSamAndNonEmptyBedTexts) {
     ReadHolder read = engine_test::make_read(7, 4000);
     Block first;

@@ -310,3 +310,24 @@ TEST(EngineFaults, ARefusedConfigIsFinalAndAnUnstartedEngineTakesNoReads) {
     EXPECT_EQ(engine->get_connection_state().get_error_state().code, ConnectionError::basecall_config_unavailable);
     EXPECT_EQ(server.requests_seen(RequestKind::load_config), 1u) << "no retry";
 }
+
+TEST(EngineState, ReportsItsStatusAndItsReadBufferWhileConnected) {
+    test_server::TestServer server(small_blocks());
+    const auto engine = engine_test::connect_engine(server.start(), quick_options());
+    std::vector<common::diagnostics::state::StateRecord> records;
+    common::diagnostics::state::detail::ConcreteStateLogger logger(records);
+    engine->report_state(logger);
+    ASSERT_GE(records.size(), 4u);
+    EXPECT_EQ(records[0].key, "m_client_connection_state");
+    EXPECT_EQ(boost::any_cast<std::string>(records[0].value), "connected");
+    EXPECT_EQ(records[1].key, "m_accept_data");
+    EXPECT_TRUE(boost::any_cast<bool>(records[1].value));
+    EXPECT_EQ(records[2].type, common::diagnostics::state::StateRecordType::section_begin);
+    EXPECT_EQ(records[2].key, "ReadBuffer");
+    EXPECT_EQ(records.back().type, common::diagnostics::state::StateRecordType::section_end);
+
+    EXPECT_EQ(to_string(PassReadResult::queue_full), "queue_full");
+    EXPECT_THROW(to_string(static_cast<PassReadResult>(3)), std::runtime_error);
+    EXPECT_THROW(engine->connect(server.endpoint(), QUICK_REPLY_TIMEOUT_MS, 10, engine_test::connection_info_for(quick_options())),
+                 std::logic_error) << "an engine connects once";
+}

@@ -49,6 +49,8 @@ void expect_call(const ReadHolder& got, const CalledRead& want, const test_serve
     if (options.disable_events) {
         EXPECT_EQ(got.m_datasets.count(dataset::movement), 0u);
         EXPECT_EQ(got.m_datasets.count(dataset::base_mod_probs), 0u);
+        EXPECT_FALSE(metadata.exists("base_mod_alphabet"));
+        EXPECT_EQ(metadata.get_value<uint64_t>("rle_count"), 0u);
     } else if (want.runs) {
         EXPECT_EQ(metadata.get_value<uint64_t>("rle_count"), want.runs->base.size());
         EXPECT_EQ(dataset_values<uint8_t>(got, dataset::rle_base), want.runs->base);
@@ -68,6 +70,10 @@ void expect_call(const ReadHolder& got, const CalledRead& want, const test_serve
     if (want.base_mods && !options.disable_events) {
         EXPECT_EQ(dataset_values<uint8_t>(got, dataset::base_mod_probs), want.base_mods->probs);
         EXPECT_EQ(metadata.get_value<std::string>("base_mod_alphabet"), want.base_mods->alphabet);
+    } else if (!options.disable_events) {
+        EXPECT_EQ(metadata.get_value<std::string>("base_mod_alphabet"), "");
+        EXPECT_EQ(metadata.get_value<std::string>("base_mod_long_names"), "");
+        EXPECT_FALSE(metadata.exists("base_mod_context"));
     }
     if (options.pull_state_data) {
         EXPECT_EQ(dataset_values<float>(got, dataset::state_data), want.state);
@@ -188,3 +194,18 @@ INSTANTIATE_TEST_SUITE_P(
                          o.params.insert("move_and_trace_enabled", true);
                      }}),
         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(EngineRoundTripOfASubRead, ASubReadPassedInAgainComesBackAsItself) {
+    test_server::TestServer server;
+    EngineOptions options;
+    const auto engine = engine_test::connect_engine(server.start(), options);
+    ReadHolder read = engine_test::make_read(4, 1000);
+    read.m_sub_tag = 2;
+    std::vector<ReadHolder> reads;
+    reads.push_back(std::move(read));
+    const auto back = engine_test::pass_and_collect(*engine, std::move(reads), 1, std::chrono::seconds(20));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back.front()->m_sub_tag, 2u);
+    EXPECT_EQ(back.front()->m_datasets.count(dataset::sequence), 1u);
+    EXPECT_TRUE(engine->finish_by(10));
+}
