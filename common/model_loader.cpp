@@ -27,24 +27,20 @@ int load_model(const std::string& file_name,
                std::vector<float>& sd_stdv)
 {
     const TextFile table(file_name);
-    std::vector<float> means;
-    std::vector<float> stdvs;
-    std::vector<float> sd_means;
-    std::vector<float> sd_shapes;
-    table.LoadColumn(table.RequireColumn("level_mean"), means, 0.0f);
-    table.LoadColumn(table.RequireColumn("level_stdv"), stdvs, 0.0f);
-    table.LoadColumn(table.RequireColumn("sd_mean"), sd_means, 0.0f);
-    table.LoadColumn(table.RequireColumn("sd_stdv"), sd_shapes, 0.0f);
-    for (std::size_t i = 0; i < sd_shapes.size(); ++i) {
-        sd_shapes[i] = sd_means[i] * sd_means[i] * sd_means[i] / (sd_shapes[i] * sd_shapes[i]);
+    // Every column is found before any output is touched.
+    const int level_mean_column = table.RequireColumn("level_mean");
+    const int level_stdv_column = table.RequireColumn("level_stdv");
+    const int sd_mean_column = table.RequireColumn("sd_mean");
+    const int sd_stdv_column = table.RequireColumn("sd_stdv");
+    table.LoadColumn(level_mean_column, level_mean, 0.0f);
+    table.LoadColumn(level_stdv_column, level_stdv, 0.0f);
+    table.LoadColumn(sd_mean_column, sd_mean, 0.0f);
+    table.LoadColumn(sd_stdv_column, sd_stdv, 0.0f);
+    // All columns hold one cell per row, so the four outputs are equally long.
+    for (std::size_t i = 0; i < sd_stdv.size(); ++i) {
+        sd_stdv[i] = sd_mean[i] * sd_mean[i] * sd_mean[i] / (sd_stdv[i] * sd_stdv[i]);
     }
-    const int k = kmer_length_of(means.size());
-
-    level_mean = std::move(means);
-    level_stdv = std::move(stdvs);
-    sd_mean = std::move(sd_means);
-    sd_stdv = std::move(sd_shapes);
-    return k;
+    return kmer_length_of(level_mean.size());
 }
 
 }  // namespace common

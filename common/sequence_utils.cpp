@@ -118,11 +118,11 @@ int reduce_state(int state, int k, int new_k, bool towards_end)
     if (k <= new_k) {
         return state;
     }
-    const int excess = k - new_k;
-    const int drop = excess / 2 + (excess % 2 == 1 && !towards_end ? 1 : 0);
-    // Unsigned and with bounded shifts, so states outside the 15-base range
-    // give some value rather than undefined behaviour.
-    const uint32_t shift = 2u * static_cast<uint32_t>(drop);
+    // Wide, unsigned and with bounded shifts, so lengths and states outside
+    // the 15-base range give some value rather than undefined behaviour.
+    const int64_t excess = int64_t{k} - new_k;
+    const int64_t drop = excess / 2 + (excess % 2 == 1 && !towards_end ? 1 : 0);
+    const int64_t shift = 2 * drop;
     const uint32_t shifted = shift >= 32 ? 0 : static_cast<uint32_t>(state) >> shift;
     uint32_t mask = 0;
     if (new_k >= 16) {

@@ -66,6 +66,7 @@ void TextFile::Clear()
 
 void TextFile::read_input(std::stringstream& input)
 {
+    Clear();
     // Comment lines count only before the header; a stream that ends among
     // them leaves the empty header.
     std::string header;

@@ -24,6 +24,10 @@ public:
     // Empties the column names, columns and header index; keeps the file name.
     void Clear();
 
+    // Parses a whole table's text (the step of Open after reading the file),
+    // replacing what the object held; malformed rows throw as in Open.
+    void read_input(std::stringstream& input);
+
     const std::vector<std::string>& ColumnNames() const { return m_column_names; }
     // Position of a column name (the last one when a name repeats), -1 when
     // the header has no such column.
@@ -46,8 +50,6 @@ public:
     int LoadColumn(int position, std::vector<T>& output, const T& default_value) const;
 
 private:
-    void read_input(std::stringstream& input);
-
     std::vector<std::string> m_column_names;
     std::vector<std::vector<std::string>> m_columns;
     std::map<std::string, int> m_header_index;

@@ -1,5 +1,6 @@
 #include "common/sequence_utils.h"
 
+#include <climits>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -90,6 +91,8 @@ TEST(SequenceUtils, ReduceStateCutsTheCentredWindow)
     EXPECT_EQ(reduce_state(pack("TTTTTTTTTTTTTTT"), 15, 1, true), pack("T"));
     EXPECT_EQ(reduce_state(27, 4, 4, false), 27);
     EXPECT_EQ(reduce_state(27, 3, 4, true), 27);
+    // Lengths far outside the range must not overflow (checked under UBSan).
+    EXPECT_EQ(reduce_state(27, INT_MAX, INT_MIN, false), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "common/text_file.h"
 
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -68,6 +69,12 @@ TEST_F(TextFileTest, EdgeShapesOfHeaderAndRows)
     EXPECT_EQ(repeated.ColumnIndex("k"), 2);
     EXPECT_EQ(repeated.Column(0), std::vector<std::string>{"1"});
     EXPECT_EQ(repeated.ColumnIndex("absent"), -1);
+
+    TextFile reparsed(write("k\tv\n1\t2\n"));
+    std::stringstream other("z\n3\n");
+    reparsed.read_input(other);
+    EXPECT_EQ(reparsed.ColumnIndex("k"), -1);  // nothing left of the earlier table
+    EXPECT_EQ(reparsed.Column(0), std::vector<std::string>{"3"});
 }
 
 TEST_F(TextFileTest, LoadColumnConvertsCellsAndCountsEmptyOnes)
