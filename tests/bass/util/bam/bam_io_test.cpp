@@ -92,11 +92,16 @@ TEST(BamFile, AnIndexIsWrittenOnlyForRecordsReallySortedAndRefusedBeforeTruncati
     EXPECT_EQ(handler.error_message(), "Index can be written only for sorted files");
     EXPECT_EQ(read_bytes(path), (std::vector<char>{'o', 'l', 'd'}));
 
-    // A position past what a BAI can index is refused the same way.
+    // A position past what a BAI can index is refused the same way, also
+    // when only the end of the alignment lies there.
+    for (const std::string& text : {std::string("wide\t0\tchr1\t0\t60\t1M268435455D268435455D268435455D1M\t*\t0\t0\tAC\t!!"),
+                                    line("far", "chr1", 536870912)}) {
+        BAMFileHandler beyond = handler_with({text});
+        EXPECT_FALSE(beyond.write_to_bam_file(path, true)) << text;
+        EXPECT_NE(beyond.error_message().find("which a BAI index cannot hold"), std::string::npos);
+        EXPECT_EQ(read_bytes(path), (std::vector<char>{'o', 'l', 'd'}));
+    }
     BAMFileHandler far = handler_with({line("far", "chr1", 536870912)});
-    EXPECT_FALSE(far.write_to_bam_file(path, true));
-    EXPECT_NE(far.error_message().find("which a BAI index cannot hold"), std::string::npos);
-    EXPECT_EQ(read_bytes(path), (std::vector<char>{'o', 'l', 'd'}));
     EXPECT_TRUE(far.write_to_bam_file(path, false)) << far.error_message();
 
     // The non-const overload sorts first.
