@@ -122,7 +122,9 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
 
     const std::string seq_text = seq.text();
     size_t ref_length = 0;
-    if (!pack_cigar_string(cigar.text(), record, ref_length, seq_text.size())) {
+    // The placeholder of an over-long CIGAR soft-clips the whole query; a
+    // SEQ of "*" holds none (readers match the clip against l_seq).
+    if (!pack_cigar_string(cigar.text(), record, ref_length, seq_text == "*" ? 0 : seq_text.size())) {
         return false;
     }
     record.ref_length = ref_length;

@@ -99,6 +99,13 @@ TEST(SamLine, CigarOfMoreThan65535OperationsTravelsInACgField) {
     ASSERT_EQ(record.aux.size(), 1u);
     EXPECT_EQ(record.aux[0].tag, "CG");
     EXPECT_EQ(rebuilt(handler, line), line);
+
+    // Without SEQ the placeholder clips no bases.
+    const std::string no_seq = "long\t0\tchr1\t1\t60\t" + cigar + "\t*\t0\t0\t*\t*";
+    Record bare;
+    ASSERT_TRUE(handler.parse_sam_line_to_bam_record(no_seq, bare));
+    EXPECT_EQ(bare.cigar, (std::vector<uint32_t>{0 << 4 | 4, 40000 << 4 | 3}));
+    EXPECT_EQ(rebuilt(handler, no_seq), no_seq);
 }
 
 TEST(SamLine, LinesThatCannotBePackedAreRefusedWithoutARecord) {
