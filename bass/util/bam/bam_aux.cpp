@@ -121,17 +121,15 @@ bool parse_array(const std::string& value, const std::string& piece, AuxNumerica
         return false;
     }
     array.subtype = value[0];
+    const size_t count = size_t(std::count(value.begin(), value.end(), ','));
+    if (count == 0) {
+        return true;  // the subtype alone: an empty array (the BAM writer refuses unknown subtypes)
+    }
     const size_t element_size = aux_array_element_size(array.subtype);
-    // A subtype without an element width cannot be written to BAM, not even
-    // for an empty array.
     if (element_size == 0) {
         error = std::string("Invalid auxiliary array subtype '") + array.subtype +
                 "' in aux data: " + piece;
         return false;
-    }
-    const size_t count = size_t(std::count(value.begin(), value.end(), ','));
-    if (count == 0) {
-        return true;
     }
     if (count > std::numeric_limits<uint32_t>::max()) {
         throw std::out_of_range("too many array elements in aux data: " + piece);

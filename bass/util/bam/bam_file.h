@@ -89,7 +89,7 @@ public:
         uint64_t size = 0;
         uint64_t position = 0;
 
-        uint64_t remaining() const { return size - position; }
+        uint64_t remaining() const { return position < size ? size - position : 0; }
         const char* take(uint64_t count);
         template <typename T>
         T read() {
@@ -260,16 +260,26 @@ private:
     static void close_index_chunk(FileIndex& index, OpenChunk& chunk);
 
     bool check_indexable() const;
-    // What update_sam_line would refuse: CIGAR codes without a letter and
-    // reference ids outside the list.
+    // What update_sam_line would refuse: CIGAR codes without a letter,
+    // reference ids outside the list, a CG field that cannot hold the real
+    // CIGAR of a placeholder.
     bool check_sam_line_fields(const BamRecord& record) const;
     // The record's SAM text into `line`.
     bool build_sam_line(const BamRecord& record, std::string& line) const;
     bool fill_header_buffer(std::vector<char>& buffer) const;
-    // Decodes what `bytes` holds from `consumed` on: the header first, then
-    // every complete record (at the end of the file, everything left).
-    bool decode_bam_stream(const std::vector<char>& bytes, size_t& consumed, bool& header_done,
-                           const std::string& path, bool at_end);
+    // How far the BAM reader has decoded the bytes inflated so far.
+    struct DecodeState {
+        size_t consumed = 0;       // bytes decoded
+        bool header_done = false;  // header and reference list decoded
+        // A record reads past its own end, and past the bytes inflated so
+        // far: whether that is a length mismatch or a read past the end of
+        // the file is known only once the whole file is in.
+        bool wait_for_end = false;
+    };
+    // Decodes what `bytes` holds from `state.consumed` on: the header first,
+    // then every complete record (at the end of the file, everything left).
+    bool decode_bam_stream(const std::vector<char>& bytes, DecodeState& state, const std::string& path,
+                           bool at_end);
     bool decode_bam_header(BamBuffer& buffer, const std::string& path);
     // Whether the records are in the order m_sort_order declares.
     bool declared_order_holds() const;

@@ -43,20 +43,19 @@ bool BAMFileHandler::read_from_bam_file(const std::string& path) {
     // Records are decoded as soon as their bytes are in, so only a record's
     // worth of decompressed data is held at a time.
     std::vector<char> pending;
-    size_t consumed = 0;
-    bool header_done = false;
+    DecodeState state;
     bool any_block = false;
     bool last_block_empty = false;
     while (in.peek() != std::ifstream::traits_type::eof()) {
-        pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(consumed));
-        consumed = 0;
+        pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(state.consumed));
+        state.consumed = 0;
         const size_t before = pending.size();
         if (!read_BGZF_block_from_BAM(in, pending)) {
             return false;
         }
         any_block = true;
         last_block_empty = pending.size() == before;
-        if (!decode_bam_stream(pending, consumed, header_done, path, false)) {
+        if (!state.wait_for_end && !decode_bam_stream(pending, state, path, false)) {
             return false;
         }
     }
@@ -75,7 +74,7 @@ bool BAMFileHandler::read_from_bam_file(const std::string& path) {
         return false;
     }
     // Whatever is left is a header or a record cut short: decoding it throws.
-    return decode_bam_stream(pending, consumed, header_done, path, true);
+    return decode_bam_stream(pending, state, path, true);
 }
 
 namespace {
@@ -128,27 +127,37 @@ bool record_complete(const BAMFileHandler::BamBuffer& buffer) {
 
 }  // namespace
 
-bool BAMFileHandler::decode_bam_stream(const std::vector<char>& bytes, size_t& consumed, bool& header_done,
-                                       const std::string& path, bool at_end) {
+bool BAMFileHandler::decode_bam_stream(const std::vector<char>& bytes, DecodeState& state, const std::string& path,
+                                       bool at_end) {
     BamBuffer buffer;
     buffer.data = bytes.data();
     buffer.size = bytes.size();
-    buffer.position = consumed;
-    if (!header_done) {
+    buffer.position = state.consumed;
+    if (!state.header_done) {
         if (!at_end && !header_complete(buffer)) {
             return true;
         }
         if (!decode_bam_header(buffer, path)) {
             return false;
         }
-        header_done = true;
+        state.header_done = true;
     }
     while (buffer.remaining() > 0 && (at_end || record_complete(buffer))) {
-        if (!extract_alignment_from_buffer(buffer)) {
-            return false;
+        const uint64_t record_start = buffer.position;
+        try {
+            if (!extract_alignment_from_buffer(buffer)) {
+                return false;
+            }
+        } catch (const std::runtime_error&) {
+            if (at_end) {
+                throw;
+            }
+            buffer.position = record_start;
+            state.wait_for_end = true;
+            break;
         }
     }
-    consumed = size_t(buffer.position);
+    state.consumed = size_t(buffer.position);
     return true;
 }
 
@@ -189,60 +198,57 @@ bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
     if (block_size > buffer.remaining()) {
         throw std::runtime_error(BUFFER_END_TEXT);
     }
-    // The record's own bytes: no field may reach into the next record.
-    BamBuffer fields;
-    fields.data = buffer.data + buffer.position;
-    fields.size = block_size;
-    buffer.position += block_size;
+    // Fields are read against the end of the decompressed bytes: one that
+    // runs past the record's end but not past those bytes is a length
+    // mismatch, found once the fields are read.
+    const uint64_t record_end = buffer.position + block_size;
 
     BamRecord record;
-    try {
-        record.ref_id = fields.read<int32_t>();
-        record.pos = fields.read<int32_t>();
-        const uint8_t l_read_name = fields.read<uint8_t>();
-        record.mapq = fields.read<uint8_t>();
-        record.bin = fields.read<uint16_t>();
-        const uint16_t n_cigar_op = fields.read<uint16_t>();
-        record.flag = fields.read<uint16_t>();
-        record.l_seq = fields.read<int32_t>();
-        record.next_ref_id = fields.read<int32_t>();
-        record.next_pos = fields.read<int32_t>();
-        record.tlen = fields.read<int32_t>();
+    record.ref_id = buffer.read<int32_t>();
+    record.pos = buffer.read<int32_t>();
+    const uint8_t l_read_name = buffer.read<uint8_t>();
+    record.mapq = buffer.read<uint8_t>();
+    record.bin = buffer.read<uint16_t>();
+    const uint16_t n_cigar_op = buffer.read<uint16_t>();
+    record.flag = buffer.read<uint16_t>();
+    record.l_seq = buffer.read<int32_t>();
+    record.next_ref_id = buffer.read<int32_t>();
+    record.next_pos = buffer.read<int32_t>();
+    record.tlen = buffer.read<int32_t>();
 
-        const char* name = fields.take(l_read_name);
-        record.read_name.assign(name, strnlen(name, l_read_name));
+    const char* name = buffer.take(l_read_name);
+    record.read_name.assign(name, strnlen(name, l_read_name));
 
-        const char* cigar = fields.take(4 * uint64_t(n_cigar_op));
-        record.cigar.resize(n_cigar_op);
-        if (n_cigar_op > 0) {
-            std::memcpy(record.cigar.data(), cigar, 4 * size_t(n_cigar_op));
+    const char* cigar = buffer.take(4 * uint64_t(n_cigar_op));
+    record.cigar.resize(n_cigar_op);
+    if (n_cigar_op > 0) {
+        std::memcpy(record.cigar.data(), cigar, 4 * size_t(n_cigar_op));
+    }
+    for (uint32_t operation : record.cigar) {
+        if ((operation & 15) < CIGAR_OP_CODES.size() && consumes_reference(operation & 15)) {
+            record.ref_length += operation >> 4;
         }
-        for (uint32_t operation : record.cigar) {
-            if ((operation & 15) < CIGAR_OP_CODES.size() && consumes_reference(operation & 15)) {
-                record.ref_length += operation >> 4;
-            }
-        }
+    }
 
-        if (record.l_seq < 0) {
-            m_error_message = "Negative sequence length in alignment record in file " + m_file_name;
+    if (record.l_seq < 0) {
+        m_error_message = "Negative sequence length in alignment record in file " + m_file_name;
+        return false;
+    }
+    const uint64_t seq_bytes = (uint64_t(record.l_seq) + 1) / 2;
+    const uint8_t* seq = reinterpret_cast<const uint8_t*>(buffer.take(seq_bytes));
+    record.seq.assign(seq, seq + seq_bytes);
+    const uint8_t* qual = reinterpret_cast<const uint8_t*>(buffer.take(uint64_t(record.l_seq)));
+    record.qual.assign(qual, qual + record.l_seq);
+
+    while (buffer.position < record_end) {
+        AuxData field;
+        if (!read_aux_binary(buffer, field)) {
+            m_error_message = "Invalid auxiliary data type found in alignment record in " + m_file_name;
             return false;
         }
-        const uint64_t seq_bytes = (uint64_t(record.l_seq) + 1) / 2;
-        const uint8_t* seq = reinterpret_cast<const uint8_t*>(fields.take(seq_bytes));
-        record.seq.assign(seq, seq + seq_bytes);
-        const uint8_t* qual = reinterpret_cast<const uint8_t*>(fields.take(uint64_t(record.l_seq)));
-        record.qual.assign(qual, qual + record.l_seq);
-
-        while (fields.remaining() > 0) {
-            AuxData field;
-            if (!read_aux_binary(fields, field)) {
-                m_error_message = "Invalid auxiliary data type found in alignment record in " + m_file_name;
-                return false;
-            }
-            record.aux.push_back(std::move(field));
-        }
-    } catch (const std::runtime_error&) {
-        // A field that runs past its record's end.
+        record.aux.push_back(std::move(field));
+    }
+    if (buffer.position != record_end) {
         m_error_message = "BAM file block length mismatch in file " + m_file_name;
         return false;
     }

@@ -188,7 +188,7 @@ bool BAMFileHandler::check_indexable() const {
         if (record.ref_id < 0) {
             continue;
         }
-        const int64_t end = int64_t(record.pos) + int64_t(std::min<uint64_t>(record.ref_length, MAX_BAI_POSITION));
+        const int64_t end = int64_t(record.pos) + int64_t(std::min<uint64_t>(record.ref_length, uint64_t(1) << 62));
         if (record.pos >= MAX_BAI_POSITION || end > MAX_BAI_POSITION) {
             m_error_message = "Record " + record.read_name + " lies beyond position " +
                               std::to_string(MAX_BAI_POSITION) + ", which a BAI index cannot hold";

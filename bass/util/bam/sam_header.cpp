@@ -67,13 +67,12 @@ struct HdLine {
 
 bool parse_hd_line(const std::string& line, HdLine& hd, std::string& error) {
     const std::vector<std::string> tokens = whitespace_tokens(line);
-    bool has_vn = false, has_so = false, has_go = false, has_ss = false;
+    bool has_so = false, has_go = false, has_ss = false;
     std::string so, go, ss;
     for (size_t t = 1; t < tokens.size(); ++t) {
         const std::string& token = tokens[t];
         const std::string value = token.size() > 3 ? token.substr(3) : std::string();
         if (starts_with(token, "VN:")) {
-            has_vn = true;
             hd.version = value;
         } else if (starts_with(token, "SO:")) {
             has_so = true;
@@ -89,7 +88,7 @@ bool parse_hd_line(const std::string& line, HdLine& hd, std::string& error) {
             return false;
         }
     }
-    if (!has_vn) {
+    if (hd.version.empty()) {  // absent, or given without a value
         error = "Mandatory 'VN' field not found in @HD header line: " + line;
         return false;
     }

@@ -56,6 +56,22 @@ int32_t reference_index(const std::vector<BAMFileHandler::RefSeq>& references, c
     return -1;
 }
 
+// The CG field that holds the real CIGAR when the record's own is a
+// placeholder (first operation a soft clip of the whole sequence); null
+// otherwise.
+const BAMFileHandler::AuxData* placeholder_cigar_field(const BAMFileHandler::BamRecord& record) {
+    if (record.cigar.empty() || (record.cigar[0] & 15) != 4 ||
+        (record.cigar[0] >> 4) < uint32_t(std::max(record.l_seq, 0))) {
+        return nullptr;
+    }
+    for (const BAMFileHandler::AuxData& field : record.aux) {
+        if (field.tag == "CG" && field.type == 'B') {
+            return &field;
+        }
+    }
+    return nullptr;
+}
+
 template <typename T>
 void append_number(std::string& out, T value) {
     char text[24];
@@ -106,7 +122,9 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
 
     const std::string seq_text = seq.text();
     size_t ref_length = 0;
-    if (!pack_cigar_string(cigar.text(), record, ref_length, seq_text.size())) {
+    // The placeholder of an over-long CIGAR soft-clips the whole query; a
+    // SEQ of "*" holds none (readers match the clip against l_seq).
+    if (!pack_cigar_string(cigar.text(), record, ref_length, seq_text == "*" ? 0 : seq_text.size())) {
         return false;
     }
     record.ref_length = ref_length;
@@ -131,12 +149,15 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
         pack_phred_string(qual_text, record);
     }
 
-    // Optional fields: tab-delimited pieces after QUAL.
+    // Optional fields: tab-delimited pieces after QUAL. Every tab opens a
+    // piece, so a tab at the end of the line leaves an empty (invalid) one.
+    bool piece_follows = p != end;
     if (p != end && *p == '\t') {
         ++p;
     }
-    while (p != end) {
+    while (piece_follows) {
         const char* stop = static_cast<const char*>(std::memchr(p, '\t', size_t(end - p)));
+        piece_follows = stop != nullptr;
         if (stop == nullptr) {
             stop = end;
         }
@@ -145,7 +166,7 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
             return false;
         }
         record.aux.push_back(std::move(field));
-        p = stop == end ? end : stop + 1;
+        p = piece_follows ? stop + 1 : end;
     }
 
     record.sam_line = line;
@@ -170,6 +191,14 @@ bool BAMFileHandler::check_sam_line_fields(const BamRecord& record) const {
             return false;
         }
     }
+    const AuxData* real_cigar = placeholder_cigar_field(record);
+    if (real_cigar != nullptr) {
+        const char subtype = boost::any_cast<const AuxNumericalArray&>(real_cigar->value).subtype;
+        if (subtype != 'I' && subtype != 'i') {
+            m_error_message = "Invalid CG field: the operations must be 32-bit integers";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -181,21 +210,9 @@ bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) 
     std::string cigar_text;
     bool placeholder = false;
     unpack_cigar_string(record.cigar.data(), record.cigar.size(), cigar_text, l_seq, placeholder);
-    const AuxData* real_cigar = nullptr;
-    if (placeholder) {
-        for (const AuxData& field : record.aux) {
-            if (field.tag == "CG" && field.type == 'B') {
-                real_cigar = &field;
-                break;
-            }
-        }
-    }
+    const AuxData* real_cigar = placeholder_cigar_field(record);
     if (real_cigar != nullptr) {
         const auto& array = boost::any_cast<const AuxNumericalArray&>(real_cigar->value);
-        if (array.subtype != 'I' && array.subtype != 'i') {
-            m_error_message = "Invalid CG field: the operations must be 32-bit integers";
-            return false;
-        }
         if (array.data.size() < size_t(array.count) * sizeof(uint32_t)) {
             throw std::runtime_error("Hit end of BAM buffer while extracting data");
         }

@@ -92,11 +92,16 @@ TEST(BamFile, AnIndexIsWrittenOnlyForRecordsReallySortedAndRefusedBeforeTruncati
     EXPECT_EQ(handler.error_message(), "Index can be written only for sorted files");
     EXPECT_EQ(read_bytes(path), (std::vector<char>{'o', 'l', 'd'}));
 
-    // A position past what a BAI can index is refused the same way.
+    // A position past what a BAI can index is refused the same way, also
+    // when only the end of the alignment lies there.
+    for (const std::string& text : {std::string("wide\t0\tchr1\t0\t60\t1M268435455D268435455D268435455D1M\t*\t0\t0\tAC\t!!"),
+                                    line("far", "chr1", 536870912)}) {
+        BAMFileHandler beyond = handler_with({text});
+        EXPECT_FALSE(beyond.write_to_bam_file(path, true)) << text;
+        EXPECT_NE(beyond.error_message().find("which a BAI index cannot hold"), std::string::npos);
+        EXPECT_EQ(read_bytes(path), (std::vector<char>{'o', 'l', 'd'}));
+    }
     BAMFileHandler far = handler_with({line("far", "chr1", 536870912)});
-    EXPECT_FALSE(far.write_to_bam_file(path, true));
-    EXPECT_NE(far.error_message().find("which a BAI index cannot hold"), std::string::npos);
-    EXPECT_EQ(read_bytes(path), (std::vector<char>{'o', 'l', 'd'}));
     EXPECT_TRUE(far.write_to_bam_file(path, false)) << far.error_message();
 
     // The non-const overload sorts first.
@@ -144,6 +149,12 @@ TEST(BamFile, WriteFailuresAreReported) {
     record.l_seq = 3;  // but no bases held
     EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
     EXPECT_EQ(handler.error_message(), "Record n cannot be written: sequence and quality bytes do not match the sequence length");
+
+    // SAM text may carry an empty array of a subtype without an element
+    // width; BAM cannot.
+    BAMFileHandler odd = handler_with({"r\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*\tXb:B:x"});
+    EXPECT_FALSE(odd.write_to_bam_file(temp_path("odd.bam"), false));
+    EXPECT_EQ(odd.error_message(), "Bam record serialization failed: Record r cannot be written: Invalid auxiliary array in field Xb");
 }
 
 TEST(BamFile, RecordsLargerThanABlockSpanSeveralBlocks) {
@@ -222,6 +233,8 @@ TEST(BamFile, BrokenFilesAreRefused) {
             {"only the end-of-file block", {}, ""},
             {"reference count past the end", {'B', 'A', 'M', 1, 0, 0, 0, 0, char(0xFF), char(0xFF), 0, 0}, ""},
             {"record cut short", [&] { auto s = stream_with(good); s.resize(s.size() - 3); return s; }(), ""},
+            {"sequence length past the end", stream_with(patched(20, {0, 0, 0, 0x10})), ""},
+            {"CIGAR count past the end", stream_with(patched(16, {char(0xFF), char(0xFF)})), ""},
             {"block size too small for the fields", stream_with(patched(0, {20, 0, 0, 0})),
              "BAM file block length mismatch in file "},
             {"unknown optional type", stream_with(patched(good.size() - 5, {'q'})),

@@ -59,6 +59,7 @@ TEST(SamHeader, AcceptsOrRefusesHeaderTextsWithTheirMessages) {
             {"@HD\tVN:1.6\tSO:sideways", "Invalid 'SO' field 'sideways' encountered in @HD header line: "},
             {"@HD\tVN:1.6\tGO:sideways", "Invalid 'GO' field 'sideways' encountered in @HD header line: "},
             {"@HD\tSO:coordinate", "Mandatory 'VN' field not found in @HD header line: "},
+            {"@HD\tVN:\tSO:coordinate", "Mandatory 'VN' field not found in @HD header line: "},
             {"@HD\tVN:1.6\tXX:1", "Invalid field 'XX:1' encountered in @HD header line: "},
             {"@HD\tVN:1.0", ""},
             {"@HD\tVN:1", "Invalid 'VN' field '1' encountered in @HD header line: "},

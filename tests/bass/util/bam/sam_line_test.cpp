@@ -73,7 +73,7 @@ TEST(SamLine, RebuiltLinesKeepEveryValue) {
             {columns("*\t*\t0\t0\t*\t*\tXf:f:3.0\tXg:f:0.25\tXs:f:-1e-07\tXt:f:1e-40\tXp:f:0.1234567"),
              columns("*\t*\t0\t0\t*\t*\tXf:f:3.\tXg:f:0.25\tXs:f:-1e-07\tXt:f:9.99995e-41\tXp:f:0.1234567")},
             {columns("*\t*\t0\t0\t*\t*\tBc:B:c,-128,127\tBC:B:C,0,255\tBs:B:s,-32768\tBS:B:S,65535\t"
-                     "Bi:B:i,-2147483648,7\tBI:B:I,4294967295\tBf:B:f,0.5,-2.\tBe:B:c"),
+                     "Bi:B:i,-2147483648,7\tBI:B:I,4294967295\tBf:B:f,0.5,-2.\tBe:B:c\tBx:B:x"),
              ""},
     };
     BAMFileHandler handler;
@@ -99,6 +99,13 @@ TEST(SamLine, CigarOfMoreThan65535OperationsTravelsInACgField) {
     ASSERT_EQ(record.aux.size(), 1u);
     EXPECT_EQ(record.aux[0].tag, "CG");
     EXPECT_EQ(rebuilt(handler, line), line);
+
+    // Without SEQ the placeholder clips no bases.
+    const std::string no_seq = "long\t0\tchr1\t1\t60\t" + cigar + "\t*\t0\t0\t*\t*";
+    Record bare;
+    ASSERT_TRUE(handler.parse_sam_line_to_bam_record(no_seq, bare));
+    EXPECT_EQ(bare.cigar, (std::vector<uint32_t>{0 << 4 | 4, 40000 << 4 | 3}));
+    EXPECT_EQ(rebuilt(handler, no_seq), no_seq);
 }
 
 TEST(SamLine, LinesThatCannotBePackedAreRefusedWithoutARecord) {
@@ -121,6 +128,8 @@ TEST(SamLine, LinesThatCannotBePackedAreRefusedWithoutARecord) {
             {"r\t4\t*\t1x\t0\t*\t*\t0\t0\t*\t*", "Malformed SAM line detected"},
             {"r\t4\t*\t0\t0\t*\t*\t0\t0\t*", "Malformed SAM line detected"},
             {columns("*\t*\t0\t0\t*\t*\tXi:i"), "Invalid aux data detected: Xi:i"},
+            {columns("*\t*\t0\t0\tAC\t!!\t"), "Invalid aux data detected: "},
+            {columns("*\t*\t0\t0\t*\t*\tXa:A:q\t"), "Invalid aux data detected: "},
             {columns("*\t*\t0\t0\t*\t*\tXi-i:5"), "Invalid aux data detected: Xi-i:5"},
             {columns("*\t*\t0\t0\t*\t*\tXq:Q:5"), "Invalid auxiliary data type) 'Q' found in alignment record in "},
             {columns("*\t*\t0\t0\t*\t*\tXb:B:x,1"), "Invalid auxiliary array subtype 'x' in aux data: Xb:B:x,1"},
