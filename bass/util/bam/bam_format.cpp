@@ -99,8 +99,9 @@ float parse_float(const char* begin, const char* end) {
 void append_float(std::string& out, float value) {
     char text[64];
     int length = std::snprintf(text, sizeof text, "%.6f", double(value));
-    if (length <= 0 || size_t(length) >= sizeof text || std::strtof(text, nullptr) != value) {
-        // Six decimals lose this value (or it is too long for them).
+    if (length <= 0 || size_t(length) >= sizeof text || (value != 0.0f && std::strtof(text, nullptr) == 0.0f)) {
+        // Six decimals would write a non-zero value as 0 (or it is too long
+        // for them): write the shortest text that reads back as the value.
         for (int precision = 6; precision <= 9; ++precision) {
             length = std::snprintf(text, sizeof text, "%.*g", precision, double(value));
             if (std::strtof(text, nullptr) == value) {

