@@ -73,6 +73,11 @@ void CalledReadDecoder::add_first_block(const vemla_ipc::ReadBlockData& block) {
         throw CalledReadWithoutDuration("Duration metadata missing for submitted read: " +
                                         std::to_string(m_read_tag));
     }
+    // Each called block stands for some of the read's signal, so a read
+    // cannot come back in more blocks than it has samples.
+    if (m_num_blocks > std::max<uint64_t>(1, m_sample_limit)) {
+        refuse(std::to_string(m_num_blocks) + " blocks from " + std::to_string(m_sample_limit) + " samples");
+    }
     const auto& called = called_data_of(block);
     take_first_block_metadata(block, called);
     prepare_buffers(called);
@@ -192,6 +197,9 @@ void CalledReadDecoder::add_block_data(const vemla_ipc::CalledBlockData& called,
     const std::string qstring = as_string(called.qstring());
     if (m_sequence.size() + sequence.size() > m_sequence_length) {
         refuse("more bases than its sequence length of " + std::to_string(m_sequence_length));
+    }
+    if (m_qstring.size() + qstring.size() > m_sequence_length) {
+        refuse("more quality values than its sequence length of " + std::to_string(m_sequence_length));
     }
     m_sequence += sequence;
     m_qstring += qstring;

@@ -3,6 +3,7 @@
 #include "basecall_service/read_block_messages.h"
 #include "bass/data_wrappers/metadata_keys.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -27,6 +28,10 @@ const char* const BARCODING_KEYS[] = {
 };
 
 std::atomic<uint32_t> g_failed_validations{0};
+
+// Longer waits (up to "for ever") are cut to this, so that the deadline
+// cannot overflow the clock and turn into one long past.
+constexpr uint64_t LONGEST_WAIT_MS = uint64_t{100} * 365 * 24 * 3600 * 1000;
 
 void refuse_wide_tags(const ReadHolder& read) {
     constexpr uint64_t limit = std::numeric_limits<uint32_t>::max();
@@ -110,7 +115,8 @@ bool ReadBuffer::queue_read(ReadHolder& read, uint64_t timeout_ms) {
     } waiter_exit{*this};
 
     refuse_if_in_flight(read.m_read_tag);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(std::min(timeout_ms, LONGEST_WAIT_MS));
     while (m_queued_reads.size() >= m_max_input_queue_size) {
         if (m_no_more_data) {
             return false;

@@ -113,9 +113,10 @@ bool ReadProcessingProtocol::pull_from_server(RequestBrokerAdapter* adapter) {
             }
             decoder.add_next_block(read_block_of(next));
         }
-        // The read itself comes back under its own sub tag (0, unless the
-        // caller passed in a sub-read); any other is a piece of a split.
-        if (sub_tag == submitted->m_sub_tag) {
+        // The read itself comes back under sub tag 0, or under its own sub
+        // tag when the caller passed in a sub-read; any other sub tag is a
+        // piece of a split.
+        if (sub_tag == 0 || sub_tag == submitted->m_sub_tag) {
             decoder.commit(*submitted);
             m_read_buffer->read_retrieved(read_tag);
         } else {

@@ -283,6 +283,7 @@ TEST(CalledReadDecoder, RefusesCalledDataThatDoesNotHoldTogetherAndLeavesTheRead
         {"state values are not positions x states", [](Block&, Block& b) { b.state->push_back(0.0f); }},
         {"a later block's events are of another kind", [](Block&, Block& b) { b.event_type = 0; }},
         {"positions beyond the read's samples", [](Block& a, Block&) { a.total_positions = 4001; }},
+        {"more blocks than the read's samples", [](Block& a, Block&) { a.num_blocks = 4001; }},
         {"model stride 0", [](Block& a, Block&) { a.model_stride = 0; }},
         {"more trimmed samples than the duration", [](Block& a, Block&) { a.trimmed_samples = 4001; }},
         {"no called data", [](Block&, Block& b) { b.has_called_data = false; }},

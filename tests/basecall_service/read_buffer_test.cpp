@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <future>
+#include <limits>
 #include <thread>
 
 using basecall_service::ReadBuffer;
@@ -149,8 +150,10 @@ TEST(ReadBuffer, AFullQueueRefusesAfterTheWaitAndLeavesTheReadWithTheCaller) {
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(50));
     EXPECT_EQ(engine_test::raw_samples(second), engine_test::signal_for(2, 200));
 
-    // Room made by the worker lets a waiting caller in.
-    auto waiting = std::async(std::launch::async, [&] { return buffer->queue_read(second, 20000); });
+    // Room made by the worker lets a waiting caller in, also one that waits
+    // for ever.
+    auto waiting = std::async(std::launch::async,
+                              [&] { return buffer->queue_read(second, std::numeric_limits<uint64_t>::max()); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     submit_next(*buffer);
     EXPECT_TRUE(waiting.get());
