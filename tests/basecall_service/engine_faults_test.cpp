@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 
 using basecall_service::BasecallClient;
@@ -93,33 +94,41 @@ double seconds_since(Clock::time_point start) {
 }  // namespace
 
 TEST(EngineFaults, ReadsSurviveEveryWayOfLosingTheServer) {
+    // Each strike is tied to the stream's progress, not to a clock, so it
+    // lands while reads are on the server however busy the machine is: the
+    // fault rules fire on a counted request, and the restart follows the
+    // first raw block while every read is held back for its call delay.
     struct Case {
         const char* what;
-        std::function<void(test_server::TestServer&)> strike;
+        std::optional<FaultRule> rule;
     };
     const Case cases[] = {
-        {"restart", [](test_server::TestServer& s) { s.restart(std::chrono::milliseconds(300)); }},
+        {"restart", std::nullopt},
         {"killed and back on the same endpoint",
-         [](test_server::TestServer& s) { s.add_fault({Fault::die_and_return, RequestKind::get_next_called_block, 0, 1, 300}); }},
-        {"connection ids forgotten",
-         [](test_server::TestServer& s) { s.add_fault({Fault::forget_clients, RequestKind::pass_next_raw_block, 0, 1, 0}); }},
-        {"replies dropped", [](test_server::TestServer& s) { s.add_fault({Fault::drop_reply, std::nullopt, 0, 3, 0}); }},
+         FaultRule{Fault::die_and_return, RequestKind::get_next_called_block, 0, 1, 300}},
+        {"connection ids forgotten", FaultRule{Fault::forget_clients, RequestKind::pass_first_raw_block, 5, 1, 0}},
+        {"replies dropped", FaultRule{Fault::drop_reply, std::nullopt, 20, 3, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto settings = small_blocks();
-        settings.call_delay_ms = 20;  // keeps reads on the server while it is struck
+        settings.call_delay_ms = c.rule ? 20 : 400;  // keeps reads on the server while it is struck
         test_server::TestServer server(settings);
         auto options = quick_options();
         options.max_queued = 5;
         const auto engine = engine_test::connect_engine(server.start(), options);
         ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
+        if (c.rule) {
+            server.add_fault(*c.rule);
+        }
 
         constexpr size_t count = 40;
         constexpr uint64_t samples = 900;
         std::thread striker([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(60));
-            c.strike(server);
+            if (!c.rule) {
+                wait_for([&] { return server.requests_seen(RequestKind::pass_first_raw_block) > 0; });
+                server.restart(std::chrono::milliseconds(300));
+            }
         });
         const auto returned = engine_test::pass_and_collect(*engine, reads_of(1, count, samples), count);
         striker.join();
