@@ -15,8 +15,8 @@ namespace {
 constexpr std::size_t SMALLEST_KEPT = 32 * 1024;
 constexpr std::size_t LARGEST_KEPT = 16 * 1024 * 1024;
 constexpr std::size_t CACHE_LIMIT = 64 * 1024 * 1024;
-// Ahead of the elements: the buffer's capacity. 64 bytes keep the elements
-// aligned for any element type (and a cache line).
+// Ahead of the elements: the buffer's capacity. A multiple of malloc's own
+// alignment, so the elements keep it.
 constexpr std::size_t HEADER = 64;
 
 // Capacities come in steps of a quarter of the size's power of two, so a
@@ -48,15 +48,22 @@ public:
         return static_cast<char*>(block) + HEADER;
     }
 
-    // Called when the array owning `buffer` is released.
-    void give_back(void* buffer) {
+    // Called when the array owning `buffer` is released, from the capsule's
+    // destructor: nothing may escape from there into the interpreter, so a
+    // buffer that cannot be filed is freed instead.
+    void give_back(void* buffer) noexcept {
         void* block = static_cast<char*>(buffer) - HEADER;
         const std::size_t capacity = *static_cast<std::size_t*>(block);
         if (m_cached + capacity > CACHE_LIMIT) {
             std::free(block);
             return;
         }
-        m_free.emplace(capacity, buffer);
+        try {
+            m_free.emplace(capacity, buffer);
+        } catch (const std::bad_alloc&) {
+            std::free(block);
+            return;
+        }
         m_cached += capacity;
     }
 

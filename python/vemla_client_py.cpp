@@ -209,8 +209,8 @@ void bind_vemla_client(py::module_& module) {
     barcode_kit_unavailable: the server does not know a requested barcode kit.
     align_index_unavailable: the server could not load the alignment index.
     bed_file_unavailable: the server could not load the BED file.
-    align_index_no_seq: the alignment index holds no sequences.
-    file_load_timeout: the server did not finish loading a file in time.
+    result(10), no named member: the alignment index holds no sequences.
+    result(11), no named member: the server did not finish loading a file in time.
     invalid_response, bad_request, bad_reply: the exchange with the server broke down.
     failed: any other failure.)");
 
@@ -242,8 +242,8 @@ void bind_vemla_client(py::module_& module) {
 :return: A result code:
     success: every read came back.
     no_connection: the client is not connected.
-    timed_out: the timeout passed first.
-    not_ready: the connection failed before every read came back.)");
+    not_ready: the connection ended before every read came back.
+    failed: the client is in error_state, or the timeout passed first.)");
 
     cls.def("disconnect", &VemlaClientPy::disconnect,
             R"(Disconnect from the server.

@@ -71,6 +71,8 @@ def test_reads_come_back_once_each_with_their_results(aligned_client, tmp_path):
     client = aligned_client
     assert client.get_status() == VemlaClient.connected
     assert repr(client) == "VemlaClient(status=connected)"
+    # Refused on the status alone, before the dictionary is looked at.
+    assert client.set_params({"no_such_key": 1}) == VemlaClient.already_connected
     config, result = client.get_basecalling_config()
     assert result == VemlaClient.success
     assert (config["config_name"], config["model_stride"]) == ("test_dna_fast", 5)
