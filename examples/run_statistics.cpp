@@ -7,10 +7,14 @@ namespace example {
 RunStatistics::RunStatistics() : m_start(std::chrono::steady_clock::now()) {}
 
 void RunStatistics::read_returned(const vemla::Read& read) {
-    ++m_returned;
-    uint64_t* duration = nullptr;
-    if (read.get_metadata().extract("duration", duration)) {
-        m_samples += *duration;
+    // The sub-reads of a read the server split come back beside it (sub tag
+    // 1 and up): they add bases, but neither a read nor samples.
+    if (read.get_sub_tag() == 0) {
+        ++m_returned;
+        uint64_t* duration = nullptr;
+        if (read.get_metadata().extract("duration", duration)) {
+            m_samples += *duration;
+        }
     }
     const auto& datasets = read.get_datasets();
     const auto qualities = datasets.find(dataset::qstring);

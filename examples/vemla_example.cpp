@@ -38,7 +38,13 @@ const char* const usage =
     "  --align-ref PATH   alignment index on the server (the bundled server aligns to its own)\n"
     "  --reads N          reads to stream (default: 300)\n"
     "  --output FILE      BAM file to write, with its index FILE.bai; a name ending\n"
-    "                     in .sam gets SAM text instead (default: vemla_example.bam)\n";
+    "                     in .sam gets SAM text instead (default: vemla_example.bam)\n"
+    "A server that does not answer for 20 s (at connect or later) ends the run.\n";
+
+// How long the client keeps retrying a server that does not answer, at the
+// first connect and after losing it: the library's default (300 s) suits a
+// long-running application better than an interactive run.
+constexpr uint32_t RECONNECT_TIMEOUT_S = 20;
 
 struct Options {
     std::string server;
@@ -219,11 +225,13 @@ int run(const Options& options) {
     params.insert("client_name", std::string("vemla_example"));
     params.insert("move_and_trace_enabled", true);  // move tables in the SAM lines
     params.insert("max_reads_queued", uint64_t(50));
+    params.insert("reconnect_timeout", RECONNECT_TIMEOUT_S);
     if (!align_ref.empty()) {
         params.insert("align_ref", align_ref);
     }
     client.set_params(params);
 
+    std::cout << "connecting to " << address << " with config " << options.config << std::endl;
     const vemla::Result connected = client.connect();
     if (connected != vemla::Result::success) {
         std::cerr << "cannot connect to " << address << " with config " << options.config << ": " << connected

@@ -2,13 +2,13 @@
 # The main job: installs what is missing, builds, and runs the example, which
 # streams reads through the client library to a basecall server (by default
 # the bundled test server) and writes them to a sorted, indexed BAM file.
-# Options go to the example (--help lists them); without --output the BAM
+# Options go to the example (--help lists them), which runs in the caller's
+# folder, so relative paths mean what they say; without --output the BAM
 # file goes to the build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-bash scripts/install_deps.sh
-build_dir=$(bash scripts/build.sh release | tail -n 1)
+bash "$root/scripts/install_deps.sh"
+build_dir=$(bash "$root/scripts/build.sh" release | tail -n 1)
 args=("$@")
 if [[ " ${args[*]-} " != *" --output "* ]]; then
   args+=(--output "$build_dir/vemla_example.bam")

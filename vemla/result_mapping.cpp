@@ -1,4 +1,4 @@
-#include "vemla/result_mapping.h"
+#include "vemla/results.h"
 
 #include "ipc_tools/broker_errors.h"
 

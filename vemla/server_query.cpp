@@ -2,8 +2,7 @@
 
 #include "basecall_service/server_proxy.h"
 #include "common/trace.h"
-#include "vemla/kit_conversions.h"
-#include "vemla/result_mapping.h"
+#include "vemla/results.h"
 #include "vemla/server_information.h"
 
 #include <utility>

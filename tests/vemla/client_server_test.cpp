@@ -267,6 +267,33 @@ TEST(ClientAgainstLoadingServer, ReadsAreRefusedUntilTheConnectHasSucceeded) {
     EXPECT_EQ(client.finish(30), Result::success);
 }
 
+// Destroying a connected client with reads in flight stops its engine: the
+// handler hears the end, and calls it makes back into the client meanwhile
+// find no engine rather than one being destroyed, and no state report.
+TEST_F(ClientAgainstServer, DestroyingAConnectedClientEndsItsConnection) {
+    vemla_test::Watchdog watchdog(std::chrono::seconds(60), "destroying a connected client");
+    StatusLog log;
+    auto client = std::make_unique<VemlaClient>(address, "test_dna_fast");
+    VemlaClient* const raw = client.get();
+    client->set_state_change_handler([&](ConnectionStatus from, ConnectionStatus to, std::string error) {
+        if (to == ConnectionStatus::disconnected) {
+            EXPECT_EQ(raw->get_status(), ConnectionStatus::disconnected);
+            EXPECT_EQ(raw->get_internal_state().find(address), std::string::npos);
+        }
+        log.add(from, to, std::move(error));
+    });
+    ASSERT_EQ(client->connect(), Result::success) << client->get_error_message();
+    for (uint64_t tag = 1; tag <= 8; ++tag) {
+        vemla::Read read = vemla_test::make_read(tag, 20000);
+        ASSERT_EQ(client->pass_read(read, 5000), PassReadResult::success);
+    }
+    client.reset();
+    const auto changes = log.changes();
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(std::get<0>(changes.back()), ConnectionStatus::connected);
+    EXPECT_EQ(std::get<1>(changes.back()), ConnectionStatus::disconnected);
+}
+
 TEST_F(ClientAgainstServer, UnknownConfigFailsWithItsCode) {
     VemlaClient client(address, "no_such_config");
     EXPECT_EQ(client.connect(), Result::basecall_config_unavailable);

@@ -1,9 +1,7 @@
-#include "vemla/results.h"
+#include "vemla/vemla_client.h"
 
 #include "ipc_tools/broker_errors.h"
 #include "vemla/read.h"
-#include "vemla/result_mapping.h"
-#include "vemla/vemla_client.h"
 
 #include <gtest/gtest.h>
 
