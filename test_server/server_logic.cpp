@@ -18,9 +18,9 @@ void log_bounded(List& list, Value value) {
     }
 }
 
-// The requests of the connect sequence, which a client sends before it has
-// a connection id and therefore without one.
-bool sent_before_connect(RequestKind kind) {
+// Why a request may not name a connection: the connect sequence comes before
+// there is one, and the one-shot queries need none. Null for the rest.
+const char* why_without_client_id(RequestKind kind) {
     switch (kind) {
     case RequestKind::load_config:
     case RequestKind::load_index:
@@ -28,9 +28,14 @@ bool sent_before_connect(RequestKind kind) {
     case RequestKind::get_configs:
     case RequestKind::get_indices:
     case RequestKind::connect:
-        return true;
+        return "it belongs before CONNECT";
+    case RequestKind::get_barcode_kits:
+    case RequestKind::get_lamp_kits:
+    case RequestKind::get_statistics:
+    case RequestKind::query:
+        return "a one-shot query carries none";
     default:
-        return false;
+        return nullptr;
     }
 }
 
@@ -71,9 +76,10 @@ Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, C
         return refuse(std::string(request_kind_name(request.kind)) + " of protocol version '" + request.version +
                       "' where " + protocol_version_text() + " is spoken");
     }
-    if (!request.client_id.empty() && sent_before_connect(request.kind)) {
+    const char* const without_id = why_without_client_id(request.kind);
+    if (!request.client_id.empty() && without_id) {
         return refuse(std::string(request_kind_name(request.kind)) + " carries client id '" + request.client_id +
-                      "' although it belongs before CONNECT");
+                      "' although " + without_id);
     }
     if (faults.bad_request) {
         return build_simple_reply(ReplyKind::bad_request, 0, "fault injected: bad_request");
@@ -197,8 +203,10 @@ Bytes ServerLogic::handle_connect(const DecodedRequest& request) {
         return build_simple_reply(ReplyKind::bad_request, 0, parsed.error);
     }
     const ConnectionRequest& wanted = *parsed.request;
+    // A config is basecalled with only once it is loaded, as an index is
+    // aligned against.
     const BasecallConfig* config = m_settings.find_config(wanted.config);
-    if (!config) {
+    if (!config || !m_loaded_configs.count(wanted.config)) {
         return build_simple_reply(ReplyKind::invalid_config);
     }
     for (const auto& kit : wanted.barcode_kits()) {

@@ -1,5 +1,6 @@
 #include "basecall_service/client_connection_state.h"
 
+#include "engine_harness.h"
 #include "tests/common/log_test_support.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +235,34 @@ TEST(ClientConnectionState, HandlerMayDestroyItsStateOnTheNotifierThread) {
     ASSERT_EQ(calls.use_count(), 1);
     EXPECT_EQ(*holder, nullptr);
     EXPECT_EQ(calls->load(), 1);
+}
+
+TEST(ClientConnectionState, HandlerMayDisconnectAndReleaseItsEngineOnTheNotifierThread) {
+    test_server::TestServer server;
+    const std::string endpoint = server.start();
+    const engine_test::EngineOptions options;
+    auto holder = std::make_shared<std::shared_ptr<basecall_service::BasecallClient>>(engine_test::make_engine(options));
+    std::promise<void> connect_returned;
+    std::shared_future<void> connect_done = connect_returned.get_future().share();
+    std::promise<void> released;
+    auto released_future = released.get_future();
+    (*holder)->get_connection_state().register_change_handler(
+            [holder, connect_done, &released](ClientStatus, std::shared_ptr<ClientConnectionStateSnapshot> snapshot) {
+                if (snapshot->get_status() == ClientStatus::connected) {
+                    connect_done.wait();
+                    auto engine = std::move(*holder);
+                    engine->disconnect();
+                    engine.reset();  // the last owner: the engine goes on this thread
+                    released.set_value();
+                }
+            });
+    auto engine = *holder;
+    engine->connect(endpoint, options.reply_timeout_ms, 10, engine_test::connection_info_for(options));
+    ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
+    engine.reset();
+    connect_returned.set_value();
+    ASSERT_EQ(released_future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(server.report()["clients"].size(), 0u);  // the goodbye reached the server
 }
 
 TEST(ClientConnectionStateTexts, ErrorStateAndOutOfRangeValues) {

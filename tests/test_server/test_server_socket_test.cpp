@@ -256,6 +256,8 @@ TEST_F(TestServerSocket, RefusesWhatARealServerWouldRefuse) {
         {"id on GET_CONFIGS", simple_request(vemla_ipc::SimpleRequestType_GET_CONFIGS, id), "belongs before CONNECT"},
         {"id on CONNECT", simple_request(vemla_ipc::SimpleRequestType_CONNECT, id, 0, "test_dna_fast:>client_name=x"),
          "belongs before CONNECT"},
+        {"id on QUERY", simple_request(vemla_ipc::SimpleRequestType_QUERY, id, 1), "one-shot query"},
+        {"id on GET_STATISTICS", simple_request(vemla_ipc::SimpleRequestType_GET_STATISTICS, id), "one-shot query"},
     };
     for (const auto& c : cases) {
         const Bytes reply = peer.exchange(c.request);
@@ -264,6 +266,10 @@ TEST_F(TestServerSocket, RefusesWhatARealServerWouldRefuse) {
     }
     EXPECT_EQ(reply_type(peer.exchange(ping_of_version(vemla_ipc::ProtocolVersion(11, 0, 0)))),
               vemla_ipc::SimpleReplyType_HEARTBEAT_ECHO);
+    // A config the server knows but was never asked to load.
+    EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_CONNECT, {}, 0,
+                                                      "test_dna_rle:>client_name=x"))),
+              vemla_ipc::SimpleReplyType_INVALID_CONFIG);
 }
 
 TEST_F(TestServerSocket, NextCalledBlockMustNameTheStrandBeingReturned) {
