@@ -203,10 +203,8 @@ Bytes ServerLogic::handle_connect(const DecodedRequest& request) {
         return build_simple_reply(ReplyKind::bad_request, 0, parsed.error);
     }
     const ConnectionRequest& wanted = *parsed.request;
-    // A config is basecalled with only once it is loaded, as an index is
-    // aligned against.
     const BasecallConfig* config = m_settings.find_config(wanted.config);
-    if (!config || !m_loaded_configs.count(wanted.config)) {
+    if (!config) {
         return build_simple_reply(ReplyKind::invalid_config);
     }
     for (const auto& kit : wanted.barcode_kits()) {

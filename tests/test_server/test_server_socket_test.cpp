@@ -266,10 +266,6 @@ TEST_F(TestServerSocket, RefusesWhatARealServerWouldRefuse) {
     }
     EXPECT_EQ(reply_type(peer.exchange(ping_of_version(vemla_ipc::ProtocolVersion(11, 0, 0)))),
               vemla_ipc::SimpleReplyType_HEARTBEAT_ECHO);
-    // A config the server knows but was never asked to load.
-    EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_CONNECT, {}, 0,
-                                                      "test_dna_rle:>client_name=x"))),
-              vemla_ipc::SimpleReplyType_INVALID_CONFIG);
 }
 
 TEST_F(TestServerSocket, NextCalledBlockMustNameTheStrandBeingReturned) {
