@@ -11,6 +11,7 @@
 #include "basecall_service/basecall_client.h"
 #include "ipc_tools/ipc_tools.h"
 #include "test_server/test_server.h"
+#include "bench_support.h"
 
 #include <zmq.hpp>
 
@@ -33,13 +34,10 @@
 
 namespace {
 
-#ifdef VEMLA_BENCH_SMOKE
-constexpr bool smoke = true;
-#else
-constexpr bool smoke = false;
-#endif
-
-using Clock = std::chrono::steady_clock;
+using bench::adopt;
+using bench::Clock;
+using bench::median;
+using bench::smoke;
 using basecall_service::BasecallClient;
 using interfaces::ReadHolder;
 
@@ -144,13 +142,6 @@ private:
 
 // ---------------------------------------------------------------------------
 // The floor: the same exchanges on a raw REQ socket, nothing decoded.
-
-zmq::message_t adopt(flatbuffers::FlatBufferBuilder& fbb) {
-    auto* buffer = new flatbuffers::DetachedBuffer(fbb.Release());
-    return zmq::message_t(
-            buffer->data(), buffer->size(),
-            [](void*, void* hint) { delete static_cast<flatbuffers::DetachedBuffer*>(hint); }, buffer);
-}
 
 class FloorPath {
 public:
@@ -265,11 +256,6 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-
-double median(std::vector<double> values) {
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
 
 template <typename Run>
 double samples_per_second(uint64_t samples, uint64_t reads, Run run) {

@@ -16,6 +16,7 @@
 #include "ipc_tools/connection_info.h"
 #include "test_server/test_server.h"
 #include "vemla/vemla_client.h"
+#include "bench_support.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,13 +32,9 @@
 
 namespace {
 
-#ifdef VEMLA_BENCH_SMOKE
-constexpr bool smoke = true;
-#else
-constexpr bool smoke = false;
-#endif
-
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::smoke;
 
 const char* const CONFIG = "test_dna_fast";
 constexpr uint64_t MODEL_STRIDE = 5;  // of CONFIG on the test server
@@ -195,12 +192,6 @@ double run_block(const std::string& address, const Size& size) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return static_cast<double>(size.samples * size.reads) / seconds;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t half = values.size() / 2;
-    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
 }
 
 // Median samples/s of engine and facade. The blocks come in pairs, in

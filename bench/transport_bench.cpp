@@ -11,6 +11,7 @@
 #include "ipc_tools/ipc_tools.h"
 #include "ipc_tools/request_broker.h"
 #include "test_server/test_server.h"
+#include "bench_support.h"
 
 #include <zmq.hpp>
 
@@ -26,13 +27,10 @@
 
 namespace {
 
-#ifdef VEMLA_BENCH_SMOKE
-constexpr bool smoke = true;
-#else
-constexpr bool smoke = false;
-#endif
-
-using Clock = std::chrono::steady_clock;
+using bench::adopt;
+using bench::Clock;
+using bench::median;
+using bench::smoke;
 
 struct Setting {
     std::vector<size_t> payload_bytes;
@@ -94,19 +92,9 @@ std::vector<double> measure(const Setting& s, const std::vector<RoundTrip>& roun
     }
     std::vector<double> medians;
     for (auto& series : times) {
-        std::nth_element(series.begin(), series.begin() + static_cast<std::ptrdiff_t>(series.size() / 2),
-                         series.end());
-        medians.push_back(series[series.size() / 2]);
+        medians.push_back(median(std::move(series)));
     }
     return medians;
-}
-
-// Hands a finished builder's buffer to ZeroMQ without copying it.
-zmq::message_t adopt(flatbuffers::FlatBufferBuilder& fbb) {
-    auto* buffer = new flatbuffers::DetachedBuffer(fbb.Release());
-    return zmq::message_t(
-        buffer->data(), buffer->size(),
-        [](void*, void* hint) { delete static_cast<flatbuffers::DetachedBuffer*>(hint); }, buffer);
 }
 
 // A REP socket on its own thread answering every request with 32 bytes.
