@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "count_occurrences.h"
+
 namespace {
 
 using bass::data_wrappers::BandMatView;
@@ -15,6 +17,7 @@ using common::debugPrintPathAsSequence;
 using common::debugPrintPosteriors;
 using common::debugPrintStates;
 using common::debugPrintVector;
+using vemla_test::count_occurrences;
 
 template <typename T>
 MatView<T> row_major(std::vector<T>& values, uint64_t rows, uint64_t columns)
@@ -30,15 +33,6 @@ VecView<T> view_of(std::vector<T>& values, int64_t stride = 1)
     VecView<T> view;
     view.view(values.data(), values.size() / static_cast<std::size_t>(stride), stride);
     return view;
-}
-
-std::size_t count_of(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 TEST(DebugPrinters, DenseLogScoresUseTheLowThresholdAndLabelKnownStates)
@@ -59,8 +53,8 @@ TEST(DebugPrinters, DenseProbabilitiesUseThresholdPointOneAndStopAt200Events)
     const auto text = debugPrintPosteriors(row_major(scores, 500, 2), 3);
     EXPECT_EQ(text.rfind("500 events, 2 states\n\n>>> Event 0<<<\n>>> Event 1<<<\nstate 1 (AAC): 0.1\n", 0), 0u)
         << text.substr(0, 80);
-    EXPECT_EQ(count_of(text, ">>> Event"), 200u);
-    EXPECT_EQ(count_of(text, "state "), 1u);
+    EXPECT_EQ(count_occurrences(text, ">>> Event"), 200u);
+    EXPECT_EQ(count_occurrences(text, "state "), 1u);
     EXPECT_EQ(text.substr(text.size() - 16), ">>> Event 199<<<");
 }
 

@@ -1,7 +1,6 @@
 #include "common/model_loader.h"
 
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -32,9 +31,7 @@ class ModelLoaderTest : public ::testing::Test {
 protected:
     std::string write(const std::string& text)
     {
-        const std::string path = (m_folder.path() / "model.tsv").string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return m_folder.write_file("model.tsv", text);
     }
 
     vemla_test::TempFolder m_folder;

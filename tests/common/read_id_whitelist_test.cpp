@@ -1,12 +1,12 @@
 #include "common/read_id_whitelist.h"
 
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
 
 #include <gtest/gtest.h>
 
+#include "count_occurrences.h"
 #include "temp_folder.h"
 #include "trace_test_support.h"
 
@@ -15,39 +15,23 @@ namespace {
 using common::getReadIdWhitelist;
 using Ids = std::unordered_set<std::string>;
 
-std::string write_file(const vemla_test::TempFolder& folder, const std::string& text)
-{
-    const std::string path = (folder.path() / "whitelist.txt").string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
-std::size_t count_of(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 TEST(ReadIdWhitelist, LinesAreTrimmedAndAnInnerSpaceIsWarnedAbout)
 {
     vemla_test::TempFolder folder;
     vemla_test::CapturedLog log;
-    const auto ids = getReadIdWhitelist(write_file(folder, "  r1 \n\tr2\t\nr 3\n\nr1\n"));
+    const auto ids = getReadIdWhitelist(folder.write_file("whitelist.txt", "  r1 \n\tr2\t\nr 3\n\nr1\n"));
     EXPECT_EQ(ids, (Ids{"r1", "r2", "r 3", ""}));
     const auto text = log.text();
-    EXPECT_EQ(count_of(text, "read_id is invalid as it contains a space "), 1u) << text;
+    EXPECT_EQ(vemla_test::count_occurrences(text, "read_id is invalid as it contains a space "), 1u) << text;
     EXPECT_NE(text.find("contains a space r 3"), std::string::npos) << text;
 }
 
 TEST(ReadIdWhitelist, CrlfAndATrailingNewlineAddNothing)
 {
     vemla_test::TempFolder folder;
-    EXPECT_EQ(getReadIdWhitelist(write_file(folder, "a\r\nb\r\nc\r\n")), (Ids{"a", "b", "c"}));
-    EXPECT_EQ(getReadIdWhitelist(write_file(folder, "a\nb")), (Ids{"a", "b"}));
-    EXPECT_EQ(getReadIdWhitelist(write_file(folder, "")), Ids{});
+    EXPECT_EQ(getReadIdWhitelist(folder.write_file("whitelist.txt", "a\r\nb\r\nc\r\n")), (Ids{"a", "b", "c"}));
+    EXPECT_EQ(getReadIdWhitelist(folder.write_file("whitelist.txt", "a\nb")), (Ids{"a", "b"}));
+    EXPECT_EQ(getReadIdWhitelist(folder.write_file("whitelist.txt", "")), Ids{});
 }
 
 TEST(ReadIdWhitelist, MissingOrUnreadablePathThrowsNamingIt)

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -30,6 +31,15 @@ public:
 
     const boost::filesystem::path& path() const { return m_path; }
     std::string str() const { return m_path.string(); }
+
+    // Writes `text` byte for byte to the file `name` in the folder, replacing
+    // it; returns the file's path.
+    std::string write_file(const std::string& name, const std::string& text) const
+    {
+        const std::string file = (m_path / name).string();
+        std::ofstream(file, std::ios::binary) << text;
+        return file;
+    }
 
 private:
     boost::filesystem::path m_path;

@@ -1,6 +1,5 @@
 #include "common/text_file.h"
 
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -18,9 +17,7 @@ class TextFileTest : public ::testing::Test {
 protected:
     std::string write(const std::string& text)
     {
-        const std::string path = (m_folder.path() / ("table" + std::to_string(m_files++) + ".tsv")).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
+        return m_folder.write_file("table" + std::to_string(m_files++) + ".tsv", text);
     }
 
     // The text of the runtime error that reading `text` throws.

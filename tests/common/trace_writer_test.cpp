@@ -16,6 +16,7 @@
 #include "common/trace.h"
 #include "common/trace_file_writer.h"
 #include "common/trace_writer.h"
+#include "count_occurrences.h"
 #include "temp_folder.h"
 #include "trace_test_support.h"
 
@@ -47,15 +48,6 @@ TEST(TraceWriter, ModesOutsideTheTableWriteNothing)
     EXPECT_EQ(collected.lines(), std::vector<std::string>{"custom"});
 }
 
-std::size_t count(const std::string& text, const std::string& what)
-{
-    std::size_t n = 0;
-    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 TEST(TraceWriter, AThrowingWriterIsReportedOnceAndLaterLinesAreStillWritten)
 {
     vemla_test::CapturedLog log;
@@ -84,8 +76,8 @@ TEST(TraceWriter, AThrowingWriterIsReportedOnceAndLaterLinesAreStillWritten)
     EXPECT_EQ(written, (std::vector<std::string>{"good 1", "good 2"}));
     EXPECT_EQ(after, std::vector<std::string>{"good 3"});
     const auto text = log.text();
-    EXPECT_EQ(count(text, "writer broke on bad 1"), 1u) << text;
-    EXPECT_EQ(count(text, "bad 2"), 0u) << text;
+    EXPECT_EQ(vemla_test::count_occurrences(text, "writer broke on bad 1"), 1u) << text;
+    EXPECT_EQ(vemla_test::count_occurrences(text, "bad 2"), 0u) << text;
 }
 
 template <int N>
