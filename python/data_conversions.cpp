@@ -80,14 +80,16 @@ bool is_alignment_table(const DataView& view) {
     return !view.info.fields.empty() && view.info.fields.front().name == "Genome";
 }
 
-std::string dataset_text(const DataView& view) {
+// Decoded straight from the dataset's bytes: a read's sequence and
+// qualities are copied once, into the Python string.
+py::str dataset_text(const DataView& view) {
     if (view.string != nullptr) {
-        return *view.string;
+        return py::str(*view.string);
     }
     if (view.data == nullptr || view.info.element_size == 0) {
-        return std::string();
+        return py::str();
     }
-    return std::string(static_cast<const char*>(view.data), view.info.element_size - 1);
+    return py::str(static_cast<const char*>(view.data), view.info.element_size - 1);
 }
 
 }  // namespace
@@ -161,7 +163,7 @@ py::dict datasets_to_dict(const interfaces::DatasetMap& datasets) {
             continue;
         }
         if (entry.second.info.type == DataSetType::string) {
-            dict[name] = py::str(dataset_text(entry.second));
+            dict[name] = dataset_text(entry.second);
         } else {
             dict[name] = dataview_to_array(entry.second);
         }

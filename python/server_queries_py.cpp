@@ -59,8 +59,9 @@ py::dict statistics_to_dict(const ServerStatistics& statistics) {
 
 // Runs a query without the interpreter lock; converts its answer with the
 // lock held again, on success only.
-template <typename Answer, typename Query, typename Convert>
-py::tuple run_query(Query query, Convert convert, const std::string& address, uint32_t timeout) {
+template <typename Answer, typename Convert>
+py::tuple run_query(Result (*query)(std::string, Answer&, uint32_t), Convert convert, const std::string& address,
+                    uint32_t timeout) {
     Answer answer{};
     Result result;
     {
@@ -73,50 +74,37 @@ py::tuple run_query(Query query, Convert convert, const std::string& address, ui
     return py::make_tuple(convert(answer), result);
 }
 
+// A list of one dict per kit.
+template <typename Kit>
+py::list kits_to_list(const std::vector<Kit>& kits, py::dict (*kit_to_dict)(const Kit&)) {
+    py::list list;
+    for (const Kit& kit : kits) {
+        list.append(kit_to_dict(kit));
+    }
+    return list;
+}
+
 py::tuple get_barcode_kits(const std::string& address, uint32_t timeout) {
-    return run_query<std::vector<BarcodeKitDefinition>>(
-            [](const std::string& a, std::vector<BarcodeKitDefinition>& kits, uint32_t t) {
-                return server_query::get_barcode_kits(a, kits, t);
-            },
-            [](const std::vector<BarcodeKitDefinition>& kits) {
-                py::list list;
-                for (const auto& kit : kits) {
-                    list.append(barcode_kit_to_dict(kit));
-                }
-                return list;
-            },
+    return run_query(
+            &server_query::get_barcode_kits,
+            [](const std::vector<BarcodeKitDefinition>& kits) { return kits_to_list(kits, &barcode_kit_to_dict); },
             address, timeout);
 }
 
 py::tuple get_lamp_kits(const std::string& address, uint32_t timeout) {
-    return run_query<std::vector<LampKitDefinition>>(
-            [](const std::string& a, std::vector<LampKitDefinition>& kits, uint32_t t) {
-                return server_query::get_lamp_kits(a, kits, t);
-            },
-            [](const std::vector<LampKitDefinition>& kits) {
-                py::list list;
-                for (const auto& kit : kits) {
-                    list.append(lamp_kit_to_dict(kit));
-                }
-                return list;
-            },
+    return run_query(
+            &server_query::get_lamp_kits,
+            [](const std::vector<LampKitDefinition>& kits) { return kits_to_list(kits, &lamp_kit_to_dict); },
             address, timeout);
 }
 
 py::tuple get_server_stats(const std::string& address, uint32_t timeout) {
-    return run_query<ServerStatistics>(
-            [](const std::string& a, ServerStatistics& statistics, uint32_t t) {
-                return server_query::get_server_statistics(a, statistics, t);
-            },
-            &statistics_to_dict, address, timeout);
+    return run_query(&server_query::get_server_statistics, &statistics_to_dict, address, timeout);
 }
 
 py::tuple get_server_internal_state(const std::string& address, uint32_t timeout) {
-    return run_query<std::string>(
-            [](const std::string& a, std::string& state, uint32_t t) {
-                return server_query::get_server_internal_state(a, state, t);
-            },
-            [](const std::string& state) { return py::str(state); }, address, timeout);
+    return run_query(&server_query::get_server_internal_state, [](const std::string& state) { return py::str(state); },
+                     address, timeout);
 }
 
 // Unlike the other queries, the text goes back on failure too.

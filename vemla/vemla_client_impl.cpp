@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
-#include <vector>
 
 namespace vemla {
 
@@ -310,21 +309,18 @@ void VemlaClientImpl::get_completed_reads(std::list<std::list<Read>>& reads) {
     std::list<std::unique_ptr<interfaces::ReadHolder>> finished;
     engine->get_completed_reads(finished, static_cast<interfaces::ReadPriority>(m_priority));
 
-    // Groups by read tag, in the order each tag first came back.
-    std::unordered_map<uint64_t, std::list<Read>> groups;
-    groups.max_load_factor(1.0f);
-    std::vector<uint64_t> order;
+    // One group per read tag, appended in the order each tag first came
+    // back; a tag's later reads join its group in place (list elements
+    // never move).
+    std::unordered_map<uint64_t, std::list<Read>*> group_of_tag;
     for (auto& holder : finished) {
         Read read;
         read.set_readholder(*holder);
-        auto inserted = groups.try_emplace(read.get_read_tag());
-        if (inserted.second) {
-            order.push_back(read.get_read_tag());
+        std::list<Read>*& group = group_of_tag[read.get_read_tag()];
+        if (group == nullptr) {
+            group = &reads.emplace_back();
         }
-        inserted.first->second.push_back(std::move(read));
-    }
-    for (const uint64_t tag : order) {
-        reads.push_back(std::move(groups[tag]));
+        group->push_back(std::move(read));
     }
 }
 
