@@ -12,6 +12,7 @@ namespace {
 using bass::data_wrappers::DataView;
 using bass::data_wrappers::MatView;
 using ipc_tools::wire::as_string;
+using ipc_tools::wire::as_view;
 using ipc_tools::wire::or_empty;
 using ipc_tools::wire::size_of;
 
@@ -193,8 +194,9 @@ void CalledReadDecoder::prepare_buffers(const vemla_ipc::CalledBlockData& called
 }
 
 void CalledReadDecoder::add_block_data(const vemla_ipc::CalledBlockData& called, bool first) {
-    const std::string sequence = as_string(called.sequence());
-    const std::string qstring = as_string(called.qstring());
+    // Appended straight from the frame, without a copy of each block's text.
+    const std::string_view sequence = as_view(called.sequence());
+    const std::string_view qstring = as_view(called.qstring());
     if (m_sequence.size() + sequence.size() > m_sequence_length) {
         refuse("more bases than its sequence length of " + std::to_string(m_sequence_length));
     }

@@ -15,7 +15,8 @@ bool RequestBrokerAdapter::send_request(ipc_tools::Message& request, ipc_tools::
 }
 
 bool RequestBrokerAdapter::ping_server_if_quiet(const std::string& client_id) {
-    return invoke([this, client_id] { m_broker.ping_server_if_quiet(client_id); });
+    // Called on every pass of the read pump: the id is borrowed, not copied.
+    return invoke([this, &client_id] { m_broker.ping_server_if_quiet(client_id); });
 }
 
 bool RequestBrokerAdapter::invoke(const std::function<void()>& request) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ipc_tools::wire {
 
@@ -13,10 +14,14 @@ namespace ipc_tools::wire {
 // dereferencing a null pointer. Frames are verified on receipt, so every
 // string present is NUL-terminated inside the buffer.
 
-/// The string up to its first NUL byte; empty when absent.
-inline std::string as_string(const flatbuffers::String* text) {
-    return text ? std::string(text->c_str()) : std::string();
+/// The string up to its first NUL byte, viewed where it lies in the
+/// received buffer (valid as long as the buffer); empty when absent.
+inline std::string_view as_view(const flatbuffers::String* text) {
+    return text ? std::string_view(text->c_str()) : std::string_view();
 }
+
+/// The same text, copied.
+inline std::string as_string(const flatbuffers::String* text) { return std::string(as_view(text)); }
 
 /// Element count of a vector; 0 when absent.
 template <typename T>
