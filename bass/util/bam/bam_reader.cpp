@@ -224,11 +224,7 @@ bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
     if (n_cigar_op > 0) {
         std::memcpy(record.cigar.data(), cigar, 4 * size_t(n_cigar_op));
     }
-    for (uint32_t operation : record.cigar) {
-        if ((operation & 15) < CIGAR_OP_CODES.size() && consumes_reference(operation & 15)) {
-            record.ref_length += operation >> 4;
-        }
-    }
+    record.ref_length = get_cigar_ref_length(record.cigar);
 
     if (record.l_seq < 0) {
         m_error_message = "Negative sequence length in alignment record in file " + m_file_name;
