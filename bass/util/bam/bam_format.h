@@ -49,8 +49,8 @@ int64_t parse_decimal_in(const char* begin, const char* end, int64_t low, int64_
 // std::invalid_argument.
 float parse_float(const char* begin, const char* end);
 // Fixed notation with six decimals, trailing zeros dropped ("3.", "0.25");
-// values that this would not carry exactly (such as 1e-7, which would print
-// 0) are written in the shortest text that reads back to the same float.
+// only a non-zero value that this would write as 0 (such as 1e-7) is
+// written instead in the shortest text that reads back to the same float.
 void append_float(std::string& out, float value);
 
 // Names the file of one operation in the handler's current file name and
