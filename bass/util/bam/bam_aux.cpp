@@ -45,13 +45,6 @@ const ByteTexts& byte_texts() {
 }
 
 template <typename T>
-void append_integer(std::string& out, T value) {
-    char text[24];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, size_t(end - text));
-}
-
-template <typename T>
 T element_at(const std::vector<char>& data, size_t k) {
     T value;
     std::memcpy(&value, data.data() + k * sizeof(T), sizeof(T));

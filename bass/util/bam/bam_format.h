@@ -3,6 +3,7 @@
 // Constants and small helpers shared by the SAM/BAM/BAI sources of this
 // folder (not part of the handler's interface).
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,6 +53,12 @@ float parse_float(const char* begin, const char* end);
 // only a non-zero value that this would write as 0 (such as 1e-7) is
 // written instead in the shortest text that reads back to the same float.
 void append_float(std::string& out, float value);
+// Decimal text of an integer.
+template <typename T>
+void append_integer(std::string& out, T value) {
+    char text[24];
+    out.append(text, size_t(std::to_chars(text, text + sizeof text, value).ptr - text));
+}
 
 // Names the file of one operation in the handler's current file name and
 // empties it again on every way out.
