@@ -79,7 +79,7 @@ bool append_array_text(std::string& out, const AuxNumericalArray& array, std::st
         return false;
     }
     if (array.data.size() < size_t(array.count) * element_size) {
-        throw std::runtime_error("Hit end of BAM buffer while extracting data");
+        throw std::runtime_error(BUFFER_END_EXTRACTING);
     }
     out += "B:";
     out += array.subtype;
@@ -138,7 +138,7 @@ bool parse_array(const std::string& value, const std::string& piece, AuxNumerica
             stop = value.size();
         }
         if (k >= count) {
-            throw std::runtime_error("Hit end of BAM buffer while writing data");
+            throw std::runtime_error(BUFFER_END_WRITING);
         }
         const char* b = value.data() + start;
         const char* e = value.data() + stop;
@@ -377,7 +377,7 @@ bool read_aux_binary(BAMFileHandler::BamBuffer& buffer, AuxData& field) {
             array.count = buffer.read<uint32_t>();
             const size_t element_size = aux_array_element_size(array.subtype);
             if (element_size == 0 && array.count > 0) {
-                throw std::runtime_error("Hit end of BAM buffer while extracting data");
+                throw std::runtime_error(BUFFER_END_EXTRACTING);
             }
             const uint64_t bytes = uint64_t(array.count) * element_size;
             const char* data = buffer.take(bytes);  // checked before anything is reserved

@@ -26,6 +26,11 @@ constexpr size_t BGZF_MAX_DEFLATED = 65510; // largest body whose block size fit
 extern const unsigned char HEADER_BYTES[16];
 extern const unsigned char END_OF_FILE_SEQ[28];
 
+// Texts of the std::runtime_error thrown when a read or a write would run
+// past the end of a BAM buffer.
+constexpr const char* BUFFER_END_EXTRACTING = "Hit end of BAM buffer while extracting data";
+constexpr const char* BUFFER_END_WRITING = "Hit end of BAM buffer while writing data";
+
 constexpr int32_t MAX_READ_NAME_LENGTH = 254;        // l_read_name is one byte, with the NUL
 constexpr uint32_t MAX_CIGAR_OP_LENGTH = (1u << 28) - 1;
 constexpr size_t MAX_CIGAR_OPS = 65535;              // n_cigar_op is 16 bits

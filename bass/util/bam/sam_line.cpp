@@ -207,7 +207,7 @@ bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) 
     if (real_cigar != nullptr) {
         const auto& array = boost::any_cast<const AuxNumericalArray&>(real_cigar->value);
         if (array.data.size() < size_t(array.count) * sizeof(uint32_t)) {
-            throw std::runtime_error("Hit end of BAM buffer while extracting data");
+            throw std::runtime_error(BUFFER_END_EXTRACTING);
         }
         std::vector<uint32_t> operations(array.count);
         if (!operations.empty()) {
