@@ -303,6 +303,11 @@ int main(int argc, char** argv) {
     const std::string dir = argc > 2 ? argv[2] : "/tmp";
     const std::string stem = dir + "/bench_bam_" + std::to_string(getpid());
     const std::string bam_path = stem + ".bam", sam_path = stem + ".sam", samtools_bam = stem + ".st.bam";
+    auto remove_files = [&] {
+        for (const std::string& p : {bam_path, bam_path + ".bai", sam_path, samtools_bam}) {
+            std::remove(p.c_str());
+        }
+    };
 
     try {
         BAMFileHandler handler;
@@ -359,15 +364,11 @@ int main(int argc, char** argv) {
                     zlib_write / bam_write, zlib_read / bam_read, st_write / bam_write, st_read / bam_read);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
-        for (const std::string& p : {bam_path, bam_path + ".bai", sam_path, samtools_bam}) {
-            std::remove(p.c_str());
-        }
+        remove_files();
         return 1;
     }
     if (!(argc > 3 && std::string(argv[3]) == "keep")) {
-        for (const std::string& p : {bam_path, bam_path + ".bai", sam_path, samtools_bam}) {
-            std::remove(p.c_str());
-        }
+        remove_files();
     }
     return 0;
 }

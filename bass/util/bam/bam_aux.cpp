@@ -45,13 +45,6 @@ const ByteTexts& byte_texts() {
 }
 
 template <typename T>
-void append_integer(std::string& out, T value) {
-    char text[24];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, size_t(end - text));
-}
-
-template <typename T>
 T element_at(const std::vector<char>& data, size_t k) {
     T value;
     std::memcpy(&value, data.data() + k * sizeof(T), sizeof(T));
@@ -86,7 +79,7 @@ bool append_array_text(std::string& out, const AuxNumericalArray& array, std::st
         return false;
     }
     if (array.data.size() < size_t(array.count) * element_size) {
-        throw std::runtime_error("Hit end of BAM buffer while extracting data");
+        throw std::runtime_error(BUFFER_END_EXTRACTING);
     }
     out += "B:";
     out += array.subtype;
@@ -145,7 +138,7 @@ bool parse_array(const std::string& value, const std::string& piece, AuxNumerica
             stop = value.size();
         }
         if (k >= count) {
-            throw std::runtime_error("Hit end of BAM buffer while writing data");
+            throw std::runtime_error(BUFFER_END_WRITING);
         }
         const char* b = value.data() + start;
         const char* e = value.data() + stop;
@@ -384,7 +377,7 @@ bool read_aux_binary(BAMFileHandler::BamBuffer& buffer, AuxData& field) {
             array.count = buffer.read<uint32_t>();
             const size_t element_size = aux_array_element_size(array.subtype);
             if (element_size == 0 && array.count > 0) {
-                throw std::runtime_error("Hit end of BAM buffer while extracting data");
+                throw std::runtime_error(BUFFER_END_EXTRACTING);
             }
             const uint64_t bytes = uint64_t(array.count) * element_size;
             const char* data = buffer.take(bytes);  // checked before anything is reserved

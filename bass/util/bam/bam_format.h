@@ -3,6 +3,7 @@
 // Constants and small helpers shared by the SAM/BAM/BAI sources of this
 // folder (not part of the handler's interface).
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,6 +25,11 @@ constexpr size_t BGZF_MAX_DATA = 65536;     // uncompressed and compressed limit
 constexpr size_t BGZF_MAX_DEFLATED = 65510; // largest body whose block size fits 16 bits
 extern const unsigned char HEADER_BYTES[16];
 extern const unsigned char END_OF_FILE_SEQ[28];
+
+// Texts of the std::runtime_error thrown when a read or a write would run
+// past the end of a BAM buffer.
+constexpr const char* BUFFER_END_EXTRACTING = "Hit end of BAM buffer while extracting data";
+constexpr const char* BUFFER_END_WRITING = "Hit end of BAM buffer while writing data";
 
 constexpr int32_t MAX_READ_NAME_LENGTH = 254;        // l_read_name is one byte, with the NUL
 constexpr uint32_t MAX_CIGAR_OP_LENGTH = (1u << 28) - 1;
@@ -49,9 +55,15 @@ int64_t parse_decimal_in(const char* begin, const char* end, int64_t low, int64_
 // std::invalid_argument.
 float parse_float(const char* begin, const char* end);
 // Fixed notation with six decimals, trailing zeros dropped ("3.", "0.25");
-// values that this would not carry exactly (such as 1e-7, which would print
-// 0) are written in the shortest text that reads back to the same float.
+// only a non-zero value that this would write as 0 (such as 1e-7) is
+// written instead in the shortest text that reads back to the same float.
 void append_float(std::string& out, float value);
+// Decimal text of an integer.
+template <typename T>
+void append_integer(std::string& out, T value) {
+    char text[24];
+    out.append(text, size_t(std::to_chars(text, text + sizeof text, value).ptr - text));
+}
 
 // Names the file of one operation in the handler's current file name and
 // empties it again on every way out.

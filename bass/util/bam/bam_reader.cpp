@@ -12,15 +12,9 @@ namespace bass {
 namespace util {
 namespace bam {
 
-namespace {
-
-const char* const BUFFER_END_TEXT = "Hit end of BAM buffer while extracting data";
-
-}  // namespace
-
 const char* BAMFileHandler::BamBuffer::take(uint64_t count) {
     if (count > remaining()) {
-        throw std::runtime_error(BUFFER_END_TEXT);
+        throw std::runtime_error(BUFFER_END_EXTRACTING);
     }
     const char* start = data + position;
     position += count;
@@ -180,7 +174,7 @@ bool BAMFileHandler::decode_bam_header(BamBuffer& buffer, const std::string& pat
     // what the header text's @SQ lines added.
     const uint32_t n_ref = buffer.read<uint32_t>();
     if (n_ref > buffer.remaining() / 8) {  // each reference takes at least 8 bytes
-        throw std::runtime_error(BUFFER_END_TEXT);
+        throw std::runtime_error(BUFFER_END_EXTRACTING);
     }
     std::vector<RefSeq> references(n_ref);
     for (RefSeq& ref : references) {
@@ -196,7 +190,7 @@ bool BAMFileHandler::decode_bam_header(BamBuffer& buffer, const std::string& pat
 bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
     const uint32_t block_size = buffer.read<uint32_t>();
     if (block_size > buffer.remaining()) {
-        throw std::runtime_error(BUFFER_END_TEXT);
+        throw std::runtime_error(BUFFER_END_EXTRACTING);
     }
     // Fields are read against the end of the decompressed bytes: one that
     // runs past the record's end but not past those bytes is a length
@@ -224,11 +218,7 @@ bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
     if (n_cigar_op > 0) {
         std::memcpy(record.cigar.data(), cigar, 4 * size_t(n_cigar_op));
     }
-    for (uint32_t operation : record.cigar) {
-        if ((operation & 15) < CIGAR_OP_CODES.size() && consumes_reference(operation & 15)) {
-            record.ref_length += operation >> 4;
-        }
-    }
+    record.ref_length = get_cigar_ref_length(record.cigar);
 
     if (record.l_seq < 0) {
         m_error_message = "Negative sequence length in alignment record in file " + m_file_name;

@@ -23,7 +23,7 @@ const std::array<std::array<char, 2>, 256>& base_pairs() {
 }
 
 void append_operation(std::string& text, uint32_t operation) {
-    text += std::to_string(operation >> 4);
+    append_integer(text, operation >> 4);
     const uint32_t code = operation & 15;
     text += code < CIGAR_OP_CODES.size() ? CIGAR_OP_CODES[code] : '?';
 }

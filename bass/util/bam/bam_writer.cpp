@@ -24,7 +24,7 @@ public:
 
     void ensure(size_t count) const {
         if (count > size_t(m_end - m_cursor)) {
-            throw std::runtime_error("Hit end of BAM buffer while writing data");
+            throw std::runtime_error(BUFFER_END_WRITING);
         }
     }
     void put(const void* data, size_t count) {

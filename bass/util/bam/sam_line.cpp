@@ -4,7 +4,6 @@
 #include "bass/util/bam/bam_format.h"
 
 #include <cctype>
-#include <charconv>
 #include <stdexcept>
 
 namespace bass {
@@ -70,12 +69,6 @@ const BAMFileHandler::AuxData* placeholder_cigar_field(const BAMFileHandler::Bam
         }
     }
     return nullptr;
-}
-
-template <typename T>
-void append_number(std::string& out, T value) {
-    char text[24];
-    out.append(text, size_t(std::to_chars(text, text + sizeof text, value).ptr - text));
 }
 
 }  // namespace
@@ -214,7 +207,7 @@ bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) 
     if (real_cigar != nullptr) {
         const auto& array = boost::any_cast<const AuxNumericalArray&>(real_cigar->value);
         if (array.data.size() < size_t(array.count) * sizeof(uint32_t)) {
-            throw std::runtime_error("Hit end of BAM buffer while extracting data");
+            throw std::runtime_error(BUFFER_END_EXTRACTING);
         }
         std::vector<uint32_t> operations(array.count);
         if (!operations.empty()) {
@@ -237,21 +230,21 @@ bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) 
                  2 * l_seq + 80);
     line += record.read_name;
     line += '\t';
-    append_number(line, record.flag);
+    append_integer(line, record.flag);
     line += '\t';
     line += rname;
     line += '\t';
-    append_number(line, int64_t(record.pos) + 1);
+    append_integer(line, int64_t(record.pos) + 1);
     line += '\t';
-    append_number(line, unsigned(record.mapq));
+    append_integer(line, unsigned(record.mapq));
     line += '\t';
     line += cigar_text;
     line += '\t';
     line += rnext;
     line += '\t';
-    append_number(line, int64_t(record.next_pos) + 1);
+    append_integer(line, int64_t(record.next_pos) + 1);
     line += '\t';
-    append_number(line, record.tlen);
+    append_integer(line, record.tlen);
     line += '\t';
     if (l_seq == 0) {
         line += '*';

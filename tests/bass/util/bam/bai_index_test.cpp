@@ -1,7 +1,6 @@
 // The BAI index written beside a sorted BAM file.
 #include "bam_test_files.h"
 
-#include <cstdio>
 #include <map>
 
 using namespace bam_test;
@@ -141,8 +140,6 @@ TEST(BaiIndex, BinsChunksAndLinearIndexOfSortedRecords) {
     EXPECT_NE(printed.find("Magic bin says placed unmapped begin " + std::to_string(a >> 16) + ",0 end " +
                            std::to_string(f >> 16) + ",0, num mapped 4, unmapped 1\n"),
               std::string::npos);
-    std::remove(path.c_str());
-    std::remove((path + ".bai").c_str());
 }
 
 TEST(BaiIndex, EmptyHandlerAndDamagedIndexFiles) {
@@ -186,7 +183,4 @@ TEST(BaiIndex, EmptyHandlerAndDamagedIndexFiles) {
     }
     EXPECT_FALSE(handler.print_index_from_file(temp_path("missing.bai")));
     EXPECT_EQ(handler.error_message(), "Cannot open index file " + temp_path("missing.bai"));
-    std::remove(damaged.c_str());
-    std::remove(path.c_str());
-    std::remove((path + ".bai").c_str());
 }

@@ -1,7 +1,6 @@
 // BAM files: writing, sorting, reading back, and refusing broken input.
 #include "bam_test_files.h"
 
-#include <cstdio>
 #include <random>
 #include <stdexcept>
 
@@ -61,7 +60,6 @@ TEST(BamFile, RecordsAndHeaderComeBackAsWritten) {
     std::string header;
     reader.get_header(header);
     EXPECT_EQ(header, "@HD\tVN:1.6\tSO:unknown\n" + HEADER);
-    std::remove(path.c_str());
 }
 
 TEST(BamFile, SortPutsUnplacedRecordsLastAndKeepsEqualOnesInOrder) {
@@ -75,8 +73,6 @@ TEST(BamFile, SortPutsUnplacedRecordsLastAndKeepsEqualOnesInOrder) {
     }
     EXPECT_EQ(names, (std::vector<std::string>{"d", "c", "e", "a", "b"}));
     EXPECT_EQ(bam_header_text(path).rfind("@HD\tVN:1.6\tSO:coordinate\n", 0), 0u);
-    std::remove(path.c_str());
-    std::remove((path + ".bai").c_str());
 }
 
 TEST(BamFile, AnIndexIsWrittenOnlyForRecordsReallySortedAndRefusedBeforeTruncating) {
@@ -122,9 +118,6 @@ TEST(BamFile, AnIndexIsWrittenOnlyForRecordsReallySortedAndRefusedBeforeTruncati
     EXPECT_FALSE(static_cast<const BAMFileHandler&>(reader).write_to_bam_file(copy, true));
     ASSERT_TRUE(reader.write_to_bam_file(copy, false));
     EXPECT_EQ(bam_header_text(copy).rfind("@HD\tVN:1.6\tSO:unknown\n", 0), 0u);
-    std::remove(copy.c_str());
-    std::remove(path.c_str());
-    std::remove((path + ".bai").c_str());
 }
 
 TEST(BamFile, WriteFailuresAreReported) {
@@ -172,8 +165,6 @@ TEST(BamFile, RecordsLargerThanABlockSpanSeveralBlocks) {
     BAMFileHandler reader;
     ASSERT_TRUE(reader.read_from_bam_file(path)) << reader.error_message();
     EXPECT_EQ(lines_of(reader), (std::vector<std::string>{line("small", "chr1", 3), big}));
-    std::remove(path.c_str());
-    std::remove((path + ".bai").c_str());
 }
 
 TEST(BamFile, ReaderKeepsOneReferenceListAndAcceptsATrailingNul) {
@@ -200,8 +191,6 @@ TEST(BamFile, ReaderKeepsOneReferenceListAndAcceptsATrailingNul) {
     expected.erase(expected.begin() + 8 + std::ptrdiff_t(text.size()));
     expected[4] = char(text.size());
     EXPECT_EQ(inflate_file(out_path), expected);
-    std::remove(in_path.c_str());
-    std::remove(out_path.c_str());
 }
 
 // Broken files: each is refused with its message (or, for a stream that
@@ -291,7 +280,6 @@ TEST(BamFile, BrokenFilesAreRefused) {
         EXPECT_FALSE(reader.read_from_bam_file(path)) << c.what;
         EXPECT_EQ(reader.error_message().rfind(c.error, 0), 0u) << c.what << ": " << reader.error_message();
     }
-    std::remove(path.c_str());
 }
 
 TEST(BamFile, CodecRefusesArgumentsOutsideABlock) {
@@ -334,6 +322,4 @@ TEST(BamFile, BasecalledReadLinesBecomeASortedIndexedBam) {
     BAMFileHandler reader;
     ASSERT_TRUE(reader.read_from_bam_file(path)) << reader.error_message();
     EXPECT_EQ(lines_of(reader), std::vector<std::string>{line});
-    std::remove(path.c_str());
-    std::remove((path + ".bai").c_str());
 }

@@ -4,21 +4,24 @@
 // files the handler would never write.
 
 #include "bass/util/bam/bam_file.h"
+#include "tests/common/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace bam_test {
 
 using bass::util::bam::BAMFileHandler;
 
+// A path in a folder of this test process, removed with its files at exit.
 inline std::string temp_path(const std::string& name) {
-    return ::testing::TempDir() + "bam_test_" + std::to_string(getpid()) + "_" + name;
+    static const vemla_test::TempFolder folder;
+    return (folder.path() / name).string();
 }
 
 inline const std::vector<char>& eof_block() {

@@ -1,21 +1,14 @@
 // SAM header rules and SAM files.
-#include "bass/util/bam/bam_file.h"
+#include "bam_test_files.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
+using bam_test::temp_path;
 using bass::util::bam::BAMFileHandler;
 
 namespace {
-
-std::string temp_path(const std::string& name) {
-    return ::testing::TempDir() + "sam_header_test_" + std::to_string(getpid()) + "_" + name;
-}
 
 std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -36,9 +29,7 @@ std::string first_line(const std::string& text) {
 std::string written_hd_line(const BAMFileHandler& handler) {
     const std::string path = temp_path("hd.sam");
     EXPECT_TRUE(handler.write_to_sam_file(path)) << handler.error_message();
-    const std::string text = read_text(path);
-    std::remove(path.c_str());
-    return first_line(text);
+    return first_line(read_text(path));
 }
 
 }  // namespace
@@ -134,8 +125,6 @@ TEST(SamHeader, SamFileReadsAndWritesBackWithoutItsEmptyLines) {
 
     ASSERT_TRUE(handler.write_to_sam_file(out_path));
     EXPECT_EQ(read_text(out_path), header + lines);
-    std::remove(in_path.c_str());
-    std::remove(out_path.c_str());
 }
 
 TEST(SamHeader, SamFileErrorsNameTheFileAndTheLine) {
@@ -152,7 +141,6 @@ TEST(SamHeader, SamFileErrorsNameTheFileAndTheLine) {
     write_text(path, "@HD\tVN:1.6\n@HD\tVN:1.6\n");
     EXPECT_FALSE(handler.read_from_sam_file(path));
     EXPECT_EQ(handler.error_message().rfind("Could not parse header from SAM file " + path + " : Multiple", 0), 0u);
-    std::remove(path.c_str());
 
     EXPECT_FALSE(handler.write_to_sam_file(temp_path("no_such_dir/out.sam")));
     EXPECT_EQ(handler.error_message(), "Cannot open SAM file : " + temp_path("no_such_dir/out.sam"));
