@@ -4,7 +4,7 @@
 // version value type. The numbers are part of the API (the Python module
 // exposes them unchanged), so they never change.
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include <cstdint>
 #include <functional>

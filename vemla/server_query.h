@@ -5,7 +5,7 @@
 // `timeout_ms` for the answer; failures come back as a Result, never thrown.
 // Out vectors are appended to; on failure they keep what was added before it.
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include "vemla/kit_definitions.h"
 #include "vemla/results.h"
