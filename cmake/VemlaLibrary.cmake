@@ -45,6 +45,8 @@ target_include_directories(vemla_client PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/vemla>)
 target_link_libraries(vemla_client PUBLIC Boost::headers PRIVATE vemla_deps vemla_ipc_schema)
+# The headers need C++14 at least; consumers get the project's level.
+target_compile_features(vemla_client INTERFACE cxx_std_17)
 set_target_properties(vemla_client PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
