@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The installed package as another project sees it:
-#   1. `cmake --install` into a scratch prefix;
+#   1. installed into a scratch prefix (nothing is written into the build
+#      tree, so runs on one tree may overlap);
 #   2. the shared library carries its SONAME and exports no internal namespace;
 #   3. every installed header compiles on its own in a fresh C++ file;
 #   4. a private, hidden copy of the data model (what the Python module
@@ -23,7 +24,7 @@ trap cleanup EXIT
 fail() { echo "check_package: $*" >&2; exit 1; }
 
 prefix=$work/prefix
-cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+bash "$here/install_into.sh" "$build_dir" "$prefix"
 include_dir=$prefix/include/vemla
 library=$(find "$prefix/lib" -name 'libvemla_client.so.*.*' | head -n 1)
 [[ -f "$library" ]] || fail "no libvemla_client.so.X.Y installed"
