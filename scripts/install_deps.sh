@@ -14,6 +14,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   samtools python3-pysam python3-zmq python3-flatbuffers
+  clang  # the package check lists the installed headers' declarations from its syntax tree
 )
 
 missing=()
