@@ -61,7 +61,8 @@ echo "SONAME $soname; $(wc -l < "$work/exported") exported symbols, all of the A
 echo "--- every declared function links"
 sed 's/.*/#include "&"/' "$work/headers" > "$work/all_headers.cpp"
 clang++ -std=c++17 -fsyntax-only -Xclang -ast-dump=json -I"$include_dir" "$work/all_headers.cpp" \
-  | /usr/bin/python3 "$here/declared_functions.py" "$include_dir" > "$work/declared"
+  | /usr/bin/python3 "$here/declared_functions.py" "$include_dir" > "$work/declared" \
+  || fail "could not list the declarations of the installed headers"
 unexported=$(awk '{print $1}' "$work/declared" | sort -u | comm -23 - "$work/exported")
 [[ -z "$unexported" ]] || fail "declared in installed headers but not exported:"$'\n'"$(listing <<<"$unexported")"
 echo "$(wc -l < "$work/declared") functions and variables declared, all exported"
@@ -89,7 +90,8 @@ echo "the private copy exports no data-model symbol"
 echo "--- consumer project"
 cmake -S "$here/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$work/consumer" >/dev/null
+cmake --build "$work/consumer" > "$work/consumer_build.log" 2>&1 \
+  || { tail -n 30 "$work/consumer_build.log"; fail "the consumer project does not build"; }
 consumer=$work/consumer/vemla_consumer
 grep -q "libvemla_client.so.0 => $prefix/" <<<"$(ldd "$consumer")" || fail "consumer does not load the installed library"
 
