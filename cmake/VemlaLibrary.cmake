@@ -33,7 +33,7 @@ target_link_libraries(vemla_objects PUBLIC vemla_deps vemla_ipc_schema)
 target_compile_definitions(vemla_objects PRIVATE VEMLA_BUILDING_LIBRARY)
 set_target_properties(vemla_objects PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-vemla_add_warnings(vemla_objects)
+vemla_add_warnings(vemla_objects NARROWING)
 
 add_library(vemla_core STATIC $<TARGET_OBJECTS:vemla_objects>)
 target_include_directories(vemla_core PUBLIC ${PROJECT_SOURCE_DIR})
