@@ -30,7 +30,6 @@ add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES} ${VEMLA_BUILD_ID_SOURCE
 add_dependencies(vemla_objects vemla_build_id)
 target_include_directories(vemla_objects PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vemla_objects PUBLIC vemla_deps vemla_ipc_schema)
-target_compile_definitions(vemla_objects PRIVATE VEMLA_BUILDING_LIBRARY)
 set_target_properties(vemla_objects PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 vemla_add_warnings(vemla_objects NARROWING)
