@@ -6,7 +6,9 @@
 #   vemla_core   - static; what tests, the test server's clients, benchmarks
 #                  and tools link when they use internal classes;
 #   vemla_client - the shared library; it exports only what is marked
-#                  VEMLA_EXPORT (the vemla API) and hides the rest.
+#                  VEMLA_EXPORT or VEMLA_DATA_EXPORT (the vemla API and the
+#                  data model), and its version script keeps the template
+#                  instances of other libraries out of its symbol table.
 file(GLOB_RECURSE VEMLA_CLIENT_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/common/*.cpp
   ${PROJECT_SOURCE_DIR}/bass/*.cpp
@@ -28,10 +30,9 @@ add_library(vemla_objects OBJECT ${VEMLA_CLIENT_SOURCES} ${VEMLA_BUILD_ID_SOURCE
 add_dependencies(vemla_objects vemla_build_id)
 target_include_directories(vemla_objects PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vemla_objects PUBLIC vemla_deps vemla_ipc_schema)
-target_compile_definitions(vemla_objects PRIVATE VEMLA_BUILDING_LIBRARY)
 set_target_properties(vemla_objects PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-vemla_add_warnings(vemla_objects)
+vemla_add_warnings(vemla_objects NARROWING)
 
 add_library(vemla_core STATIC $<TARGET_OBJECTS:vemla_objects>)
 target_include_directories(vemla_core PUBLIC ${PROJECT_SOURCE_DIR})
@@ -45,9 +46,14 @@ target_include_directories(vemla_client PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/vemla>)
 target_link_libraries(vemla_client PUBLIC Boost::headers PRIVATE vemla_deps vemla_ipc_schema)
+# The headers need C++14 at least; consumers get the project's level.
+target_compile_features(vemla_client INTERFACE cxx_std_17)
 set_target_properties(vemla_client PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+set(VEMLA_CLIENT_VERSION_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/vemla_client.map)
+target_link_options(vemla_client PRIVATE -Wl,--version-script=${VEMLA_CLIENT_VERSION_SCRIPT})
+set_property(TARGET vemla_client APPEND PROPERTY LINK_DEPENDS ${VEMLA_CLIENT_VERSION_SCRIPT})
 if(NOT VEMLA_SANITIZE)
   # Every symbol the library needs must resolve when it is linked, not later
   # in a consumer's link.

@@ -9,7 +9,6 @@ include(CMakePackageConfigHelpers)
 # The exported API and the data model its headers hand out, with every
 # header those include; the package test compiles each one on its own.
 set(VEMLA_PUBLIC_HEADERS
-  vemla/vemla_export.h
   vemla/results.h
   vemla/read.h
   vemla/vemla_client.h
@@ -22,6 +21,7 @@ set(VEMLA_PUBLIC_HEADERS
   bass/data_wrappers/metadata_keys.h
   bass/data_wrappers/views.h
   interfaces/read_holder.h
+  common/export.h
   common/timestamps.h)
 
 set(VEMLA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/vemla)

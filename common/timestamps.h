@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include <chrono>
 #include <vector>

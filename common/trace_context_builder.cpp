@@ -15,7 +15,7 @@ namespace {
 using common::diagnostics::tracing::AbstractContextBuilder;
 using common::diagnostics::tracing::TraceMode;
 
-class ContextBuilder : public AbstractContextBuilder {
+class ContextBuilder final : public AbstractContextBuilder {
 public:
     AbstractContextBuilder& with_custom_trace_writer(std::function<void(const std::string&)> writer) override
     {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include "bass/data_wrappers/data_view.h"
 #include "bass/data_wrappers/metadata.h"

@@ -52,10 +52,11 @@ void Message::ZmqMessageCloser::operator()(zmq_msg_t* message) const {
     delete message;
 }
 
-Message::Message(MessageType type, const std::string& client_id, uint32_t value,
+Message::Message(MessageType kind, const std::string& client_id, uint32_t value,
                  const std::string& text) {
-    const auto request_wire = simple_request_wire_value(type);
-    const auto reply_wire = simple_reply_wire_value(type);
+    // `type` itself is set from the finished buffer, as for any message.
+    const auto request_wire = simple_request_wire_value(kind);
+    const auto reply_wire = simple_reply_wire_value(kind);
     if (!request_wire && !reply_wire) {
         throw std::runtime_error("Invalid MessageType for simple message constructor.");
     }

@@ -3,6 +3,7 @@
 #   scripts/build.sh [release|sanitize]   (default: release)
 # Build trees live in build/<flavour> below the project root (ignored by git);
 # VEMLA_BUILD_ROOT moves them elsewhere; VEMLA_BUILD_JOBS caps parallel jobs.
+# Warnings are errors, as in CI; VEMLA_WERROR=OFF makes them warnings again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-release}
@@ -12,7 +13,7 @@ jobs=${VEMLA_BUILD_JOBS:-$(nproc)}
 # Paths relative to the checkout let ccache share results between checkouts.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 
-cmake_args=(-G Ninja -DPython_EXECUTABLE=/usr/bin/python3)
+cmake_args=(-G Ninja -DPython_EXECUTABLE=/usr/bin/python3 -DVEMLA_WERROR=${VEMLA_WERROR:-ON})
 case "$flavour" in
   release)  cmake_args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   sanitize) cmake_args+=(-DCMAKE_BUILD_TYPE=Debug -DVEMLA_SANITIZE=ON -DVEMLA_BUILD_BENCHMARKS=OFF) ;;

@@ -10,10 +10,11 @@ packages=(
   libboost-date-time-dev libboost-dev
   libzmq3-dev cppzmq-dev
   libflatbuffers-dev flatbuffers-compiler
-  rapidjson-dev nlohmann-json3-dev zlib1g-dev libmsgsl-dev
+  rapidjson-dev nlohmann-json3-dev zlib1g-dev
   pybind11-dev python3-dev python3-numpy python3-pytest
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev googletest
   samtools python3-pysam python3-zmq python3-flatbuffers
+  clang  # the package check lists the installed headers' declarations from its syntax tree
 )
 
 missing=()

@@ -4,7 +4,7 @@
 // barcodes are named. Definitions are immutable; copies share one value and
 // may be used from any thread.
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include <cstdint>
 #include <memory>

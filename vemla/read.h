@@ -4,7 +4,7 @@
 // signal and metadata and hands it to VemlaClient::pass_read; finished reads
 // come back as Read objects from VemlaClient::get_completed_reads.
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include "bass/data_wrappers/metadata.h"
 #include "interfaces/read_holder.h"

@@ -79,10 +79,11 @@ std::ostream& operator<<(std::ostream& stream, PassReadResult result) {
     return stream << to_string(result);
 }
 
-VersionTag::VersionTag(int major, int minor, int patch)
-    : major(major),
-      minor(minor),
-      patch(patch),
-      text(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch)) {}
+VersionTag::VersionTag(int major_number, int minor_number, int patch_number)
+    : major(major_number),
+      minor(minor_number),
+      patch(patch_number),
+      text(std::to_string(major_number) + "." + std::to_string(minor_number) + "." +
+           std::to_string(patch_number)) {}
 
 }  // namespace vemla

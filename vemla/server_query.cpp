@@ -4,6 +4,7 @@
 #include "common/trace.h"
 #include "vemla/results.h"
 #include "vemla/server_information.h"
+#include "vemla/server_query_internal.h"
 
 #include <utility>
 

@@ -5,7 +5,7 @@
 // `timeout_ms` for the answer; failures come back as a Result, never thrown.
 // Out vectors are appended to; on failure they keep what was added before it.
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include "vemla/kit_definitions.h"
 #include "vemla/results.h"
@@ -13,13 +13,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-namespace basecall_service {
-namespace server_proxy {
-struct BarcodeKit;
-struct LampKit;
-}  // namespace server_proxy
-}  // namespace basecall_service
 
 namespace vemla {
 namespace server_query {
@@ -59,14 +52,6 @@ VEMLA_EXPORT Result get_server_information(std::string address,
 VEMLA_EXPORT Result get_server_internal_state(std::string address,
                                               std::string& state,
                                               uint32_t timeout_ms);
-
-// The engine's kit values as kit definitions, every field copied.
-BarcodeKitDefinition create_barcode_kit_definition(const basecall_service::server_proxy::BarcodeKit& kit);
-LampKitDefinition create_lamp_kit_definition(const basecall_service::server_proxy::LampKit& kit);
-
-// The server's LAMP kits, every failure thrown rather than turned into a
-// code. Internal: the library does not export it.
-std::vector<LampKitDefinition> get_lamp_kits(std::string address, uint32_t timeout_ms);
 
 }  // namespace server_query
 }  // namespace vemla

@@ -13,7 +13,7 @@
 //
 // Connection and queue problems are reported as codes, never thrown.
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 #include "bass/data_wrappers/metadata.h"
 #include "vemla/read.h"

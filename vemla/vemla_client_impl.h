@@ -22,8 +22,8 @@
 
 namespace vemla {
 
-class VemlaClientImpl : public common::diagnostics::tracing::TraceDomainHelper<VemlaClientImpl>,
-                        public common::diagnostics::state::StateProvider {
+class VemlaClientImpl final : public common::diagnostics::tracing::TraceDomainHelper<VemlaClientImpl>,
+                              public common::diagnostics::state::StateProvider {
 public:
     VemlaClientImpl(std::string address, std::string config);
     ~VemlaClientImpl();

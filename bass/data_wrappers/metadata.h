@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vemla/vemla_export.h"
+#include "common/export.h"
 
 // The key types come with the map that Metadata::get reads them from.
 #include "bass/data_wrappers/metadata_keys.h"

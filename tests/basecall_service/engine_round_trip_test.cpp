@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                          o.params.insert("do_read_splitting", true);
                          o.params.insert("move_and_trace_enabled", true);
                      }}),
-        [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+        [](const ::testing::TestParamInfo<Case>& param_info) { return std::string(param_info.param.name); });
 
 TEST(EngineRoundTripOfASubRead, ASubReadPassedInAgainComesBackAsItself) {
     test_server::TestServer server;

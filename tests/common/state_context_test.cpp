@@ -19,7 +19,7 @@ using state::StateProvider;
 using state::StateRecord;
 
 // Registered for its lifetime, as the client implementation does.
-class ValueProvider : public StateProvider {
+class ValueProvider final : public StateProvider {
 public:
     ValueProvider(std::string name, long long value) : m_name(std::move(name)), m_value(value)
     {
@@ -79,7 +79,7 @@ TEST(StateRegistry, ADestroyedProviderIsNeverAskedAgain)
     EXPECT_EQ(report(), "\n{}");
 }
 
-class ThrowingProvider : public StateProvider {
+class ThrowingProvider final : public StateProvider {
 public:
     explicit ThrowingProvider(bool standard) : m_standard(standard) {}
     void report_state(StateLogger& logger) const override
@@ -117,7 +117,7 @@ TEST(StateRegistry, AThrowingProviderStillYieldsAReportAndOthersAreAsked)
 
 TEST(StateRegistry, AProviderMayRegisterAnotherWhileReporting)
 {
-    struct Registering : StateProvider {
+    struct Registering final : StateProvider {
         ValueProvider* late = nullptr;
         void report_state(StateLogger& logger) const override
         {
@@ -145,7 +145,7 @@ TEST(StateRegistry, EmptyFormatterThrowsAfterCollecting)
 
 // A provider withdrawn while a report on another thread is inside it: the
 // withdrawal must wait, so that destroying the provider right after it is safe.
-class BlockingProvider : public StateProvider {
+class BlockingProvider final : public StateProvider {
 public:
     void report_state(StateLogger& logger) const override
     {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+static_assert(__cplusplus >= 201703L, "vemla::vemla_client states C++17 as its consumers' language level");
+
 namespace {
 
 int failures = 0;

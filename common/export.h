@@ -1,5 +1,8 @@
 #pragma once
 
+// Symbol visibility of libvemla_client, kept on the ground floor so that
+// every layer, from the common services up, can mark what it exports.
+//
 // Marks what libvemla_client exports: the library is built with hidden
 // visibility, so only classes and functions carrying VEMLA_EXPORT are part
 // of its binary interface.
