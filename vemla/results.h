@@ -11,6 +11,10 @@
 #include <ostream>
 #include <string>
 
+namespace basecall_service {
+enum class ClientStatus : int32_t;  // the engine's statuses
+}  // namespace basecall_service
+
 namespace vemla {
 
 enum class Result : int32_t {
@@ -60,6 +64,10 @@ VEMLA_EXPORT std::string to_string(PassReadResult result);
 VEMLA_EXPORT std::ostream& operator<<(std::ostream& stream, Result result);
 VEMLA_EXPORT std::ostream& operator<<(std::ostream& stream, ConnectionStatus status);
 VEMLA_EXPORT std::ostream& operator<<(std::ostream& stream, PassReadResult result);
+
+// The status with the same number as an engine status; any other value
+// throws std::runtime_error "unrecognised basecall_service::ClientStatus value".
+VEMLA_EXPORT ConnectionStatus to_connection_status(basecall_service::ClientStatus status);
 
 // Runs `query` and returns its result. When it throws a std::exception, the
 // exception becomes a code (time-out, bad request, bad reply, invalid
