@@ -5,9 +5,12 @@
 // ipc, for reads of 4 k to 4 M samples; the server returns every read at once.
 //
 // Each path runs in long blocks of reads, the blocks of the two paths taking
-// turns, so that both see the same thread placement; the median block of
-// each is reported. Before that, a child process streams 10 000 reads of
-// 100 k samples with at most 100 queued and reports its peak resident memory.
+// turns in pairs whose order alternates (engine first, then floor first), so
+// that both see the same thread placement and neither always runs second.
+// The median block of each is reported; the ratio is the median of the
+// pairs' ratios, with their range on the last line. Before that, a child
+// process streams 10 000 reads of 100 k samples with at most 100 queued and
+// reports its peak resident memory.
 #include "basecall_service/basecall_client.h"
 #include "ipc_tools/ipc_tools.h"
 #include "test_server/test_server.h"
@@ -38,6 +41,7 @@ using bench::adopt;
 using bench::Clock;
 using bench::median;
 using bench::smoke;
+using bench::Spread;
 using basecall_service::BasecallClient;
 using interfaces::ReadHolder;
 
@@ -57,7 +61,7 @@ Setting setting() {
     if (smoke) {
         return {{4000, RATIO_SAMPLES}, 2000000, 1, 300};
     }
-    return {{4000, 40000, RATIO_SAMPLES, 400000, 4000000}, 60000000, 3, 10000};
+    return {{4000, 40000, RATIO_SAMPLES, 400000, 4000000}, 60000000, 5, 10000};
 }
 
 std::vector<int16_t> signal_of(uint64_t samples) {
@@ -272,7 +276,7 @@ std::string address_for(const std::string& transport, const std::string& role) {
 
 // Samples/s of the engine and of the floor for each read size; the ratio at
 // RATIO_SAMPLES is returned.
-double run_transport(const Setting& s, const std::string& transport) {
+Spread run_transport(const Setting& s, const std::string& transport) {
     test_server::TestServer server;
     const std::string endpoint = server.start(address_for(transport, "server"));
     zmq::context_t context(1);
@@ -280,23 +284,32 @@ double run_transport(const Setting& s, const std::string& transport) {
     auto engine_path = std::make_unique<EnginePath>(endpoint, 100);
     EnginePath& engine = *engine_path;
 
-    double ratio_at_mark = 0.0;
+    Spread ratio_at_mark{};
     for (const uint64_t samples : s.read_samples) {
         const auto signal = signal_of(samples);
         const uint64_t reads = std::max<uint64_t>(3, s.samples_per_block_of_reads / samples);
         engine.stream(signal, std::max<uint64_t>(1, reads / 10));  // warm-up
         floor.stream(signal, std::max<uint64_t>(1, reads / 10));
         std::vector<double> engine_rates, floor_rates;
-        for (int block = 0; block < s.blocks_per_path; ++block) {
+        const auto engine_block = [&] {
             engine_rates.push_back(samples_per_second(samples, reads, [&] { engine.stream(signal, reads); }));
+        };
+        const auto floor_block = [&] {
             floor_rates.push_back(samples_per_second(samples, reads, [&] { floor.stream(signal, reads); }));
+        };
+        for (int block = 0; block < s.blocks_per_path; ++block) {
+            if (block % 2 == 0) {
+                engine_block();
+                floor_block();
+            } else {
+                floor_block();
+                engine_block();
+            }
         }
-        const double engine_rate = median(engine_rates);
-        const double floor_rate = median(floor_rates);
-        const double ratio = engine_rate / floor_rate;
+        const Spread ratio = bench::spread_of(bench::pair_ratios(engine_rates, floor_rates));
         std::printf("%-4s %9llu %7llu %15.0f %15.0f %8.3f\n", transport.c_str(),
-                    static_cast<unsigned long long>(samples), static_cast<unsigned long long>(reads), engine_rate,
-                    floor_rate, ratio);
+                    static_cast<unsigned long long>(samples), static_cast<unsigned long long>(reads),
+                    median(engine_rates), median(floor_rates), ratio.median);
         std::fflush(stdout);
         if (samples == RATIO_SAMPLES) {
             ratio_at_mark = ratio;
@@ -373,12 +386,13 @@ int main() {
         std::printf("engine throughput%s: samples per second through BasecallClient and through a bare REQ loop\n",
                     smoke ? " (smoke setting, figures indicative only)" : "");
         std::printf("%-4s %9s %7s %15s %15s %8s\n", "via", "samples", "reads", "engine/s", "floor/s", "ratio");
-        std::map<std::string, double> ratios;
+        std::map<std::string, Spread> ratios;
         for (const char* transport : {"tcp", "ipc"}) {
             ratios[transport] = run_transport(s, transport);
         }
-        std::printf("engine/floor at %llu samples: tcp %.3f ipc %.3f\n", static_cast<unsigned long long>(RATIO_SAMPLES),
-                    ratios["tcp"], ratios["ipc"]);
+        std::printf("engine/floor at %llu samples: tcp %.3f ipc %.3f%s\n", static_cast<unsigned long long>(RATIO_SAMPLES),
+                    ratios["tcp"].median, ratios["ipc"].median,
+                    bench::pair_ratio_note(s.blocks_per_path, ratios["tcp"], ratios["ipc"]).c_str());
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench failed: %s\n", error.what());

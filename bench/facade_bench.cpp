@@ -7,9 +7,10 @@
 //           groups the finished reads by tag into vemla::Read objects
 //
 // over tcp loopback and ipc. Each measurement is a whole block of reads on a
-// fresh connection (connect time excluded), engine and facade blocks
-// alternating; the median samples/s of each is compared. The facade should
-// keep at least 0.95 of the engine's throughput.
+// fresh connection (connect time excluded), engine and facade blocks taking
+// turns in pairs; the median samples/s of each is printed, and the ratio is
+// the median of the pairs' ratios, with their range on the last line. The
+// facade should keep at least 0.95 of the engine's throughput.
 #include "basecall_service/basecall_client.h"
 #include "bass/data_wrappers/data_view.h"
 #include "common/logger.h"
@@ -35,6 +36,7 @@ namespace {
 using bench::Clock;
 using bench::median;
 using bench::smoke;
+using bench::Spread;
 
 const char* const CONFIG = "test_dna_fast";
 constexpr uint64_t MODEL_STRIDE = 5;  // of CONFIG on the test server
@@ -194,22 +196,28 @@ double run_block(const std::string& address, const Size& size) {
     return static_cast<double>(size.samples * size.reads) / seconds;
 }
 
-// Median samples/s of engine and facade. The blocks come in pairs, in
-// alternating order (engine first, then facade first), because the second
-// block of a pair runs slower while the first one's connection winds down.
-std::pair<double, double> measure(const std::string& address, const Size& size) {
-    std::vector<double> engine, facade;
+// Samples/s of every block of engine and facade. The blocks come in pairs,
+// in alternating order (engine first, then facade first), because the
+// second block of a pair runs slower while the first one's connection winds
+// down.
+struct Blocks {
+    std::vector<double> engine;
+    std::vector<double> facade;
+};
+
+Blocks measure(const std::string& address, const Size& size) {
+    Blocks blocks;
     run_block<EnginePath>(address, size);  // warm-up of both the server and the client
     for (int b = 0; b < blocks_per_path(); ++b) {
         if (b % 2 == 0) {
-            engine.push_back(run_block<EnginePath>(address, size));
-            facade.push_back(run_block<FacadePath>(address, size));
+            blocks.engine.push_back(run_block<EnginePath>(address, size));
+            blocks.facade.push_back(run_block<FacadePath>(address, size));
         } else {
-            facade.push_back(run_block<FacadePath>(address, size));
-            engine.push_back(run_block<EnginePath>(address, size));
+            blocks.facade.push_back(run_block<FacadePath>(address, size));
+            blocks.engine.push_back(run_block<EnginePath>(address, size));
         }
     }
-    return {median(engine), median(facade)};
+    return blocks;
 }
 
 }  // namespace
@@ -230,15 +238,16 @@ int main() {
 
         std::printf("%-4s %9s %6s %16s %16s %14s\n", "", "samples", "reads", "engine Msa/s", "facade Msa/s",
                     "facade/engine");
-        std::vector<double> ratios_at_100k;
+        std::vector<Spread> ratios_at_100k;
         for (const auto& size : sizes()) {
             for (const auto& [transport, address] : transports) {
-                const auto [engine, facade] = measure(address, size);
+                const Blocks blocks = measure(address, size);
+                const Spread ratio = bench::spread_of(bench::pair_ratios(blocks.facade, blocks.engine));
                 std::printf("%-4s %9zu %6zu %16.1f %16.1f %14.3f\n", transport.c_str(), size.samples, size.reads,
-                            engine / 1e6, facade / 1e6, facade / engine);
+                            median(blocks.engine) / 1e6, median(blocks.facade) / 1e6, ratio.median);
                 std::fflush(stdout);
                 if (size.samples == 100000) {
-                    ratios_at_100k.push_back(facade / engine);
+                    ratios_at_100k.push_back(ratio);
                 }
             }
         }
@@ -246,7 +255,9 @@ int main() {
         unlink(ipc_path.c_str());
         rmdir(folder);
         std::printf("floor: facade/engine >= %.2f\n", FLOOR);
-        std::printf("facade/engine at 100000 samples: tcp %.3f ipc %.3f\n", ratios_at_100k.at(0), ratios_at_100k.at(1));
+        std::printf("facade/engine at 100000 samples: tcp %.3f ipc %.3f%s\n", ratios_at_100k.at(0).median,
+                    ratios_at_100k.at(1).median,
+                    bench::pair_ratio_note(blocks_per_path(), ratios_at_100k.at(0), ratios_at_100k.at(1)).c_str());
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_facade: %s\n", error.what());

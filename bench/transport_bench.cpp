@@ -73,8 +73,9 @@ flatbuffers::FlatBufferBuilder build_block(const std::string& client_id, const s
 using RoundTrip = std::function<void()>;
 
 // Runs the round trips in turn (so that a busy moment hits all of them
-// alike) for the setting's minimum count and time budget; the median time of
-// one round trip of each, in microseconds.
+// alike), in reverse order every other round (so that none always runs in
+// the same place), for the setting's minimum count and time budget; the
+// median time of one round trip of each, in microseconds.
 std::vector<double> measure(const Setting& s, const std::vector<RoundTrip>& round_trips) {
     for (int i = 0; i < s.warmup; ++i) {
         for (const auto& round_trip : round_trips) {
@@ -83,8 +84,10 @@ std::vector<double> measure(const Setting& s, const std::vector<RoundTrip>& roun
     }
     std::vector<std::vector<double>> times(round_trips.size());
     const auto start = Clock::now();
-    while (static_cast<int>(times[0].size()) < s.min_round_trips || Clock::now() - start < s.budget) {
-        for (size_t i = 0; i < round_trips.size(); ++i) {
+    for (size_t round = 0; static_cast<int>(times[0].size()) < s.min_round_trips || Clock::now() - start < s.budget;
+         ++round) {
+        for (size_t k = 0; k < round_trips.size(); ++k) {
+            const size_t i = round % 2 == 0 ? k : round_trips.size() - 1 - k;
             const auto before = Clock::now();
             round_trips[i]();
             times[i].push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());

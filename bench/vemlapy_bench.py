@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """What the Python layer adds: the same reads streamed through vemlapy's
 pass_read/get_completed_reads and through the C++ API (bench_client_reads),
-each against a fresh test server, alternating, best of several rounds.
+each against a fresh test server, in rounds of one run of each side whose
+order alternates.
 
     /usr/bin/python3 bench/vemlapy_bench.py [--build DIR] [--reads N] [--samples N] [--rounds N]
 
-Prints both times and the ratio python/C++ next to its ceiling (1.15).
+Prints the median time of each side and the median of the rounds' ratios
+python/C++ next to its ceiling (1.15), with the range of those ratios.
 
 Most of what Python adds is memory traffic: every completed read becomes new
 NumPy arrays, and glibc hands the freed heap top back to the system between
@@ -13,6 +15,7 @@ collections, so the next batch faults its pages in again."""
 
 import argparse
 import os
+import statistics
 import subprocess
 import sys
 import time
@@ -81,7 +84,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
     parser.add_argument("--reads", type=int, default=10000)
     parser.add_argument("--samples", type=int, default=40000)
-    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
 
     sys.path.insert(0, os.path.join(args.build, "python"))
@@ -102,14 +105,16 @@ def main():
             finally:
                 stop_server(server)
 
-    best = {side: min(values) for side, values in times.items()}
+    typical = {side: statistics.median(values) for side, values in times.items()}
     for side, values in times.items():
-        print("%-6s %d reads of %d samples: best %.3f s (%.0f reads/s); rounds %s" % (
-            side, args.reads, args.samples, best[side], args.reads / best[side],
+        print("%-6s %d reads of %d samples: median %.3f s (%.0f reads/s); rounds %s" % (
+            side, args.reads, args.samples, typical[side], args.reads / typical[side],
             " ".join("%.3f" % v for v in values)))
-    ratio = best["Python"] / best["C++"]
-    print("python/C++ time ratio: %.3f (ceiling %.2f) %s" % (
-        ratio, CEILING, "ok" if ratio < CEILING else "ABOVE CEILING"))
+    ratios = [python / cpp for python, cpp in zip(times["Python"], times["C++"])]
+    ratio = statistics.median(ratios)
+    print("python/C++ time ratio: %.3f (ceiling %.2f) %s (median of %d round%s; range %.3f-%.3f)" % (
+        ratio, CEILING, "ok" if ratio < CEILING else "ABOVE CEILING", len(ratios), "" if len(ratios) == 1 else "s",
+        min(ratios), max(ratios)))
 
 
 if __name__ == "__main__":

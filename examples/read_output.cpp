@@ -3,6 +3,8 @@
 #include "bass/util/bam/bam_file.h"
 #include "vemla/vemla_client.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -30,9 +32,22 @@ bool ReadOutput::add(const vemla::Read& read, float percentage, std::string& err
     return true;
 }
 
-bool ReadOutput::write(const std::string& path, std::string& error) const {
-    const bool sam = path.size() >= 4 && path.compare(path.size() - 4, 4, ".sam") == 0;
-    return sam ? write_sam(path, error) : write_bam(path, error);
+bool output_format_of(const std::string& path, OutputFormat& format) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string extension = path.substr(path.size() - 4);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".bam" || extension == ".sam") {
+        format = extension == ".bam" ? OutputFormat::bam : OutputFormat::sam;
+        return true;
+    }
+    return false;
+}
+
+bool ReadOutput::write(const std::string& path, OutputFormat format, std::string& error) const {
+    return format == OutputFormat::sam ? write_sam(path, error) : write_bam(path, error);
 }
 
 bool ReadOutput::write_sam(const std::string& path, std::string& error) const {

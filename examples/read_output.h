@@ -8,6 +8,12 @@
 
 namespace example {
 
+enum class OutputFormat { bam, sam };
+
+// The format a file name asks for: ".bam" or ".sam" in any letter case.
+// False for any other name.
+bool output_format_of(const std::string& path, OutputFormat& format);
+
 // The reads of a run as SAM records: a header (with the server's reference
 // lines when reads are aligned) and each read's SAM lines, written at the
 // end either as SAM text or as a coordinate-sorted BAM file with its BAI
@@ -22,9 +28,9 @@ public:
     bool add(const vemla::Read& read, float percentage, std::string& error);
     size_t records() const { return m_lines.size(); }
 
-    // A path ending in ".sam" gets SAM text; any other a sorted BAM file and
-    // its index (path + ".bai"). False with the reason in `error`.
-    bool write(const std::string& path, std::string& error) const;
+    // SAM text, or a coordinate-sorted BAM file with its index (path +
+    // ".bai"). False with the reason in `error`.
+    bool write(const std::string& path, OutputFormat format, std::string& error) const;
 
 private:
     bool write_sam(const std::string& path, std::string& error) const;

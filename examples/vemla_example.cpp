@@ -8,8 +8,9 @@
 //   4. finish, print a summary and write every read's SAM records to a
 //      coordinate-sorted, indexed BAM file (or to SAM text for a .sam name)
 #include "generated_reads.h"
-#include "run_statistics.h"
+#include "options.h"
 #include "read_output.h"
+#include "run_statistics.h"
 
 #include "test_server/test_server.h"
 #include "vemla/vemla_client.h"
@@ -31,61 +32,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const usage =
-    "usage: vemla_example [options]\n"
-    "  --server ADDRESS   a running basecall server (default: start the bundled test server)\n"
-    "  --config NAME      its basecall configuration (default: test_dna_fast)\n"
-    "  --align-ref PATH   alignment index on the server (the bundled server aligns to its own)\n"
-    "  --reads N          reads to stream (default: 300)\n"
-    "  --output FILE      BAM file to write, with its index FILE.bai; a name ending\n"
-    "                     in .sam gets SAM text instead (default: vemla_example.bam)\n"
-    "A server that does not answer for 20 s (at connect or later) ends the run.\n";
-
 // How long the client keeps retrying a server that does not answer, at the
 // first connect and after losing it: the library's default (300 s) suits a
-// long-running application better than an interactive run.
+// long-running application better than an interactive run. A request waits
+// up to 4 polls of the reply time-out (the library's default, set here so
+// that the usage text in options.cpp, which says what the two add up to,
+// stays true).
 constexpr uint32_t RECONNECT_TIMEOUT_S = 20;
-
-struct Options {
-    std::string server;
-    std::string config = "test_dna_fast";
-    std::string align_ref;
-    uint32_t reads = 300;
-    std::string output = "vemla_example.bam";
-};
-
-Options parse_options(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::cout << usage;
-            std::exit(EXIT_SUCCESS);
-        }
-        if (i + 1 >= argc) {
-            throw std::invalid_argument("missing value after " + arg);
-        }
-        const std::string value = argv[++i];
-        if (arg == "--server") {
-            options.server = value;
-        } else if (arg == "--config") {
-            options.config = value;
-        } else if (arg == "--align-ref") {
-            options.align_ref = value;
-        } else if (arg == "--reads") {
-            const long count = std::stol(value);
-            if (count < 1 || count > 1000000) {
-                throw std::invalid_argument("--reads must be between 1 and 1000000");
-            }
-            options.reads = static_cast<uint32_t>(count);
-        } else if (arg == "--output") {
-            options.output = value;
-        } else {
-            throw std::invalid_argument("unknown option " + arg);
-        }
-    }
-    return options;
-}
+constexpr uint32_t REPLY_TIMEOUT_MS = 2000;
 
 // The bundled server and what it needs: it knows its alignment index by file
 // name and never reads the file, so an empty one in a scratch folder stands in.
@@ -112,10 +66,11 @@ struct BundledServer {
     std::string address;
 };
 
+// The reads' side of a run: it owns the connected client until finish().
 class Run {
 public:
-    Run(vemla::VemlaClient& client, uint32_t reads, example::ReadOutput& output)
-        : m_client(client), m_total(reads), m_output(output), m_in_place(isatty(STDOUT_FILENO) != 0) {}
+    Run(std::unique_ptr<vemla::VemlaClient> client, uint32_t reads, example::ReadOutput& output)
+        : m_client(std::move(client)), m_total(reads), m_output(output), m_in_place(isatty(STDOUT_FILENO) != 0) {}
 
     // Streams every read, then waits for the rest to come back; false when
     // the connection ended before every read was sent.
@@ -132,18 +87,14 @@ public:
         return true;
     }
 
-    void collect() {
-        std::list<std::list<vemla::Read>> groups;
-        m_client.get_completed_reads(groups);
-        for (const auto& group : groups) {
-            for (const auto& read : group) {
-                m_statistics.read_returned(read);
-                std::string error;
-                if (!m_output.add(read, 50.0f, error)) {
-                    std::cerr << "\nread " << read.get_by_name("read_id") << " has no SAM record: " << error << "\n";
-                }
-            }
-        }
+    // Waits up to `timeout_s` for the last reads, collects them and releases
+    // the client. Releasing it delivers every status line still queued for
+    // the state-change handler, so none can print after what follows.
+    vemla::Result finish(uint64_t timeout_s) {
+        const vemla::Result finished = m_client->finish(timeout_s);
+        collect();
+        m_client.reset();
+        return finished;
     }
 
     void progress(bool force) {
@@ -158,10 +109,24 @@ public:
     const example::RunStatistics& statistics() const { return m_statistics; }
 
 private:
+    void collect() {
+        std::list<std::list<vemla::Read>> groups;
+        m_client->get_completed_reads(groups);
+        for (const auto& group : groups) {
+            for (const auto& read : group) {
+                m_statistics.read_returned(read);
+                std::string error;
+                if (!m_output.add(read, 50.0f, error)) {
+                    std::cerr << "\nread " << read.get_by_name("read_id") << " has no SAM record: " << error << "\n";
+                }
+            }
+        }
+    }
+
     // Offers the read until there is room, collecting finished reads meanwhile.
     bool send(vemla::Read& read) {
         for (;;) {
-            const vemla::PassReadResult result = m_client.pass_read(read, 200);
+            const vemla::PassReadResult result = m_client->pass_read(read, 200);
             if (result == vemla::PassReadResult::success) {
                 m_statistics.read_sent();
                 return true;
@@ -182,7 +147,7 @@ private:
         auto last_change = Clock::now();
         uint64_t returned = m_statistics.returned();
         while (m_statistics.returned() < m_statistics.sent() && Clock::now() - last_change < std::chrono::minutes(1)) {
-            const auto status = m_client.get_status();
+            const auto status = m_client->get_status();
             if (status == vemla::ConnectionStatus::error || status == vemla::ConnectionStatus::disconnected) {
                 break;
             }
@@ -196,7 +161,7 @@ private:
         }
     }
 
-    vemla::VemlaClient& m_client;
+    std::unique_ptr<vemla::VemlaClient> m_client;
     uint32_t m_total;
     example::ReadOutput& m_output;
     bool m_in_place;
@@ -204,7 +169,7 @@ private:
     Clock::time_point m_last_progress;
 };
 
-int run(const Options& options) {
+int run(const example::Options& options) {
     std::unique_ptr<BundledServer> bundled;
     std::string address = options.server;
     std::string align_ref = options.align_ref;
@@ -217,8 +182,8 @@ int run(const Options& options) {
         std::cout << "started the bundled test server at " << address << "\n";
     }
 
-    vemla::VemlaClient client(address, options.config);
-    client.set_state_change_handler([](vemla::ConnectionStatus from, vemla::ConnectionStatus to, std::string) {
+    auto client = std::make_unique<vemla::VemlaClient>(address, options.config);
+    client->set_state_change_handler([](vemla::ConnectionStatus from, vemla::ConnectionStatus to, std::string) {
         std::cout << "status: " << from << " -> " << to << "\n";
     });
     bass::data_wrappers::Metadata params;
@@ -226,33 +191,37 @@ int run(const Options& options) {
     params.insert("move_and_trace_enabled", true);  // move tables in the SAM lines
     params.insert("max_reads_queued", uint64_t(50));
     params.insert("reconnect_timeout", RECONNECT_TIMEOUT_S);
+    params.insert("query_timeout", REPLY_TIMEOUT_MS);
     if (!align_ref.empty()) {
         params.insert("align_ref", align_ref);
     }
-    client.set_params(params);
+    if (client->set_params(params) != vemla::Result::success) {
+        throw std::runtime_error("the client refused the example's parameters");
+    }
 
     std::cout << "connecting to " << address << " with config " << options.config << std::endl;
-    const vemla::Result connected = client.connect();
+    const vemla::Result connected = client->connect();
     if (connected != vemla::Result::success) {
+        const std::string reason = client->get_error_message();
+        client.reset();  // the status lines of the attempt come first
         std::cerr << "cannot connect to " << address << " with config " << options.config << ": " << connected
-                  << " " << client.get_error_message() << "\n";
+                  << " " << reason << "\n";
         return EXIT_FAILURE;
     }
     std::string reference_header;
-    client.get_alignment_sam_header(reference_header);
+    client->get_alignment_sam_header(reference_header);
     example::ReadOutput output(reference_header);
 
-    Run run(client, options.reads, output);
+    Run run(std::move(client), options.reads, output);
     const bool streamed = run.stream();
-    const vemla::Result finished = client.finish(30);
-    run.collect();
+    const vemla::Result finished = run.finish(30);
     run.progress(true);
     std::cout << "\n";
 
     const uint64_t missing = run.statistics().sent() - run.statistics().returned();
     run.statistics().print_summary(std::cout, missing);
     std::string error;
-    if (!output.write(options.output, error)) {
+    if (!output.write(options.output, options.format, error)) {
         std::cerr << error << "\n";
         return EXIT_FAILURE;
     }
@@ -267,10 +236,21 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    example::Options options;
     try {
-        return run(parse_options(argc, argv));
-    } catch (const std::exception& error) {
-        std::cerr << "vemla_example: " << error.what() << "\n" << usage;
+        options = example::parse_options(argc, argv);
+    } catch (const example::UsageError& error) {
+        std::cerr << "vemla_example: " << error.what() << "\n" << example::usage;
         return 2;
+    }
+    if (options.help) {
+        std::cout << example::usage;
+        return EXIT_SUCCESS;
+    }
+    try {
+        return run(options);
+    } catch (const std::exception& error) {
+        std::cerr << "vemla_example: " << error.what() << "\n";
+        return EXIT_FAILURE;
     }
 }

@@ -8,8 +8,19 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 PYBIND11_MODULE(vemlapy, module) {
-    vemla::register_align_results_dtype();
-    vemla::bind_vemla_client(module);
-    vemla::add_test_helpers(module);
+    try {
+        vemla::register_align_results_dtype();
+        vemla::bind_vemla_client(module);
+        vemla::add_test_helpers(module);
+    } catch (const pybind11::error_already_set& error) {
+        // A Python error (NumPy missing or broken, say) would reach the
+        // importer as a bare "initialization failed": the ImportError gets
+        // its kind and text instead ("ModuleNotFoundError: No module named
+        // 'numpy'").
+        throw pybind11::import_error(pybind11::str(error.type().attr("__name__")).cast<std::string>() + ": " +
+                                     pybind11::str(error.value()).cast<std::string>());
+    }
 }

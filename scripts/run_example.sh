@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs the example, which
-# streams reads through the client library to a basecall server (by default
-# the bundled test server) and writes them to a sorted, indexed BAM file.
+# The main job: installs what is missing, builds the example (and only what
+# it needs) and runs it. The example streams reads through the client library
+# to a basecall server (by default the bundled test server) and writes them
+# to a sorted, indexed BAM file.
 # Options go to the example (--help lists them), which runs in the caller's
 # folder, so relative paths mean what they say; without --output the BAM
 # file goes to the build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install_deps.sh"
-build_dir=$(bash "$root/scripts/build.sh" release | tail -n 1)
+build_dir=$(bash "$root/scripts/build.sh" release vemla_example | tail -n 1)
 args=("$@")
 if [[ " ${args[*]-} " != *" --output "* ]]; then
   args+=(--output "$build_dir/vemla_example.bam")

@@ -96,7 +96,7 @@ FormatterSettings settings_for(unsigned index) {
 
 }  // namespace
 
-TEST(PrettyFunction, ShortensTheWorkedSignatures) {
+TEST(PrettyFunction, ShortensMemberFreeAndLambdaSignatures) {
     EXPECT_EQ(shorten_pretty_function("virtual void ContextBuilder::initialise()"), "ContextBuilder::initialise");
     EXPECT_EQ(shorten_pretty_function("void common::logging::LoggerGroup::updateStreamSink(common::logging::Loggers, "
                                       "common::logging::SinkOptions &&)"),

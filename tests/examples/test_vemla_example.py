@@ -1,7 +1,7 @@
 """The main-job example as a user runs it: with the bundled server (writing
-a sorted, indexed BAM file), and pointed at a separately running server
-(writing SAM text). Its output is read back by samtools and pysam,
-independent readers of the formats."""
+a sorted, indexed BAM file), pointed at a separately running server
+(writing SAM text), and with options it must refuse. Its output is read back
+by samtools and pysam, independent readers of the formats."""
 
 import os
 import re
@@ -41,7 +41,11 @@ def samtools_count(path):
 def test_bundled_server_run_writes_a_sorted_indexed_bam(tmp_path):
     stdout, output = run_example(tmp_path, "reads.bam")
     check_summary(stdout, 40)
-    assert "status: connecting -> connected" in stdout
+    # Every status line, the last one included, comes before the summary.
+    statuses = [line for line in stdout.splitlines() if line.startswith("status: ")]
+    assert statuses[0] == "status: disconnected -> preparing_connection"
+    assert statuses[-1] == "status: connected -> disconnected"
+    assert stdout.rindex("status: ") < stdout.index("reads: ")
     assert os.path.isfile(str(output) + ".bai")
     quickcheck = subprocess.run(["samtools", "quickcheck", str(output)], capture_output=True, text=True)
     assert quickcheck.returncode == 0, quickcheck.stderr
@@ -70,12 +74,14 @@ def test_external_server_and_config(tmp_path):
     server = subprocess.Popen([SERVER, "--endpoint", "tcp://127.0.0.1:*"], stdout=subprocess.PIPE, text=True)
     try:
         endpoint = server.stdout.readline().strip().split("endpoint: ")[1]
-        stdout, output = run_example(tmp_path, "reads.sam", "--server", endpoint, "--config", "test_dna_modbase")
+        # The extension picks the format whatever its letter case.
+        stdout, output = run_example(tmp_path, "reads.SAM", "--server", endpoint, "--config", "test_dna_modbase")
     finally:
         server.terminate()
         server.wait(timeout=30)
     check_summary(stdout, 40)
     assert "bundled" not in stdout
+    assert output.read_bytes().startswith(b"@HD\t")  # text, not BAM
 
     pysam = pytest.importorskip("pysam")
     with pysam.AlignmentFile(str(output), "r", check_sq=False) as sam:
@@ -84,3 +90,21 @@ def test_external_server_and_config(tmp_path):
     # Base modifications, under either spelling of the tag names.
     assert all((r.has_tag("Mm") or r.has_tag("MM")) and (r.has_tag("Ml") or r.has_tag("ML")) for r in records)
     assert samtools_count(output) == 40
+
+
+@pytest.mark.parametrize("args, named", [
+    (["--reads", "abc"], "--reads: 'abc'"),
+    (["--reads", "99999999999999999999"], "--reads: '99999999999999999999'"),
+    (["--reads", "5x"], "--reads: '5x'"),
+    (["--reads", "0"], "--reads: '0'"),
+    (["--reads", "-3"], "--reads: '-3'"),
+    (["--reads"], "--reads needs a value"),
+    (["--config", ""], "--config: the value is empty"),
+    (["--output", "reads.txt"], "--output: 'reads.txt'"),
+    (["--speed", "9"], "unknown option '--speed'"),
+])
+def test_bad_options_are_refused_by_name(tmp_path, args, named):
+    proc = subprocess.run([EXAMPLE, *args], capture_output=True, text=True, timeout=60, cwd=str(tmp_path))
+    assert proc.returncode == 2, proc.stdout + proc.stderr
+    assert proc.stderr.startswith("vemla_example: " + named), proc.stderr
+    assert proc.stdout == "" and not os.listdir(str(tmp_path))  # nothing started, nothing written

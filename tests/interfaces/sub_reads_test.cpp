@@ -296,7 +296,7 @@ TEST(SubReads, SplitReportsTheFirstFaultInCuttingOrder) {
     EXPECT_EQ(no_counts.m_sub_tag_counter->load(), 0u);
 }
 
-TEST(SubReads, SplitOfTheWorkedExample) {
+TEST(SubReads, SplitCutsTheMovesBeforeTheStepOfTheFirstTailBase) {
     ReadHolder read;
     read.m_sub_tag_counter = std::make_shared<std::atomic<uint64_t>>(0);
     read.m_datasets.emplace(sequence, DataView(std::string("ACGTACGT")));

@@ -1,6 +1,7 @@
-"""The install lays out the library and the module so that Debian's python3
-imports the module from the prefix, its library found by RPATH alone (no
-build tree, no LD_LIBRARY_PATH)."""
+"""How the module loads: an install lays out the library and the module
+so that Debian's python3 imports the module from the prefix, its library
+found by RPATH alone (no build tree, no LD_LIBRARY_PATH); the module exports
+nothing but its entry point; an import that fails says why."""
 
 import glob
 import os
@@ -44,3 +45,14 @@ def test_module_exports_nothing_but_its_entry_point():
     symbols = subprocess.run(["nm", "-D", "--defined-only", module], check=True, capture_output=True,
                              text=True, env=env).stdout.split()
     assert symbols[2::3] == ["PyInit_vemlapy"]
+
+
+def test_failed_import_carries_the_cause(tmp_path):
+    # A NumPy that cannot be imported, found before Debian's.
+    (tmp_path / "numpy").mkdir()
+    (tmp_path / "numpy" / "__init__.py").write_text("raise ImportError('this numpy is broken on purpose')\n")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(tmp_path), os.path.join(BUILD_DIR, "python")]))
+    probe = "try:\n    import vemlapy\nexcept ImportError as error:\n    print(error)\n"
+    output = subprocess.run([sys.executable, "-c", probe], env=env, cwd=str(tmp_path), check=True,
+                            capture_output=True, text=True).stdout
+    assert "this numpy is broken on purpose" in output

@@ -10,15 +10,16 @@ using bass::data_wrappers::DataTable;
 
 namespace {
 
-// The compiler's own layout of the worked example is the oracle.
-struct WorkedRow {
+// A table mixing a fixed string, wide and narrow integers and a double;
+// the compiler's own layout of the same struct is the oracle.
+struct MixedRow {
     char a[5 + 1];
     int32_t b;
     int8_t c;
     double d;
 };
 
-DataTable worked_table() {
+DataTable mixed_table() {
     DataTable table;
     table.add_field("A", DataSetType::fixed_string, 5);
     table.add_field("B", DataSetType::int32);
@@ -29,13 +30,13 @@ DataTable worked_table() {
 
 }  // namespace
 
-TEST(DataTable, WorkedLayoutMatchesTheCompilersStructLayout) {
-    const DataTable table = worked_table();
-    EXPECT_EQ(table.field_offset("A"), offsetof(WorkedRow, a));
-    EXPECT_EQ(table.field_offset("B"), offsetof(WorkedRow, b));
-    EXPECT_EQ(table.field_offset("C"), offsetof(WorkedRow, c));
-    EXPECT_EQ(table.field_offset("D"), offsetof(WorkedRow, d));
-    EXPECT_EQ(table.row_size, sizeof(WorkedRow));
+TEST(DataTable, FieldsArePaddedAndAlignedAsInTheEquivalentStruct) {
+    const DataTable table = mixed_table();
+    EXPECT_EQ(table.field_offset("A"), offsetof(MixedRow, a));
+    EXPECT_EQ(table.field_offset("B"), offsetof(MixedRow, b));
+    EXPECT_EQ(table.field_offset("C"), offsetof(MixedRow, c));
+    EXPECT_EQ(table.field_offset("D"), offsetof(MixedRow, d));
+    EXPECT_EQ(table.row_size, sizeof(MixedRow));
     EXPECT_EQ(table.field_offset("B"), 8u);
     EXPECT_EQ(table.row_size, 24u);
     EXPECT_EQ(table.field_stride("A"), 24u);
@@ -44,10 +45,10 @@ TEST(DataTable, WorkedLayoutMatchesTheCompilersStructLayout) {
 }
 
 TEST(DataTable, ColumnViewsReadAndWriteTheRowsInPlace) {
-    DataTable table = worked_table();
+    DataTable table = mixed_table();
     table.num_rows = 3;
     table.data.assign(table.num_rows * table.row_size, 0);
-    auto* rows = reinterpret_cast<WorkedRow*>(table.data.data());
+    auto* rows = reinterpret_cast<MixedRow*>(table.data.data());
     for (int i = 0; i < 3; ++i) {
         rows[i].b = 100 + i;
         rows[i].c = static_cast<int8_t>(-i);
@@ -126,7 +127,7 @@ TEST(DataTable, RowsThatAreNotWholeElementsAreRefused) {
 }
 
 TEST(DataTable, CopyIsDeep) {
-    DataTable table = worked_table();
+    DataTable table = mixed_table();
     table.num_rows = 1;
     table.data.assign(table.row_size, 7);
     DataTable copy(table);
