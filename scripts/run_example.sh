@@ -8,7 +8,7 @@
 # file goes to the build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/install_deps.sh"
+bash "$root/scripts/install_deps.sh" build
 build_dir=$(bash "$root/scripts/build.sh" release vemla_example | tail -n 1)
 args=("$@")
 if [[ " ${args[*]-} " != *" --output "* ]]; then

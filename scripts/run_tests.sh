@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test in three flavours:
-# the normal build (-Wall -Wextra), the AddressSanitizer + UBSan build, and
+# the normal build (warnings as errors), the AddressSanitizer + UBSan build, and
 # the ThreadSanitizer build of the concurrency tests; then the benchmarks'
 # short settings in the normal build. VEMLA_BUILD_ROOT and VEMLA_BUILD_JOBS
 # mean what they mean to build.sh (jobs also caps the tests run at once).
