@@ -22,11 +22,11 @@
 
 namespace vemla {
 
-class VemlaClientImpl : public common::diagnostics::tracing::TraceDomainHelper<VemlaClientImpl>,
-                        public common::diagnostics::state::StateProvider {
+class VemlaClientImpl final : public common::diagnostics::tracing::TraceDomainHelper<VemlaClientImpl>,
+                              public common::diagnostics::state::StateProvider {
 public:
     VemlaClientImpl(std::string address, std::string config);
-    virtual ~VemlaClientImpl();
+    ~VemlaClientImpl();
     VemlaClientImpl(const VemlaClientImpl&) = delete;
     VemlaClientImpl& operator=(const VemlaClientImpl&) = delete;
 
