@@ -3,7 +3,9 @@
 #include "interfaces/read_alignment.h"
 #include "ipc_tools/wire_access.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace basecall_service {
 
@@ -37,6 +39,29 @@ void add_lamp(Metadata& metadata, const vemla_ipc::LampResultData* lamp) {
     metadata.insert("lamp_barcode_score", lamp ? lamp->lamp_barcode_score() : 0.0f);
     metadata.insert("lamp_target_id", lamp ? as_string(lamp->lamp_target_id()) : std::string());
     metadata.insert("lamp_target_score", lamp ? lamp->lamp_target_score() : 0.0f);
+}
+
+// A vector of tables may name one table many times, and tables may share
+// their strings: each row is decoded in full (a table row and its texts), so
+// a small frame could stand for far more than it carries. Every row must be
+// a table of its own, and the texts together must fit the frame.
+void refuse_rows_beyond_frame(const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows,
+                              uint64_t frame_bytes) {
+    std::vector<const vemla_ipc::AlignmentRowData*> tables(rows.begin(), rows.end());
+    std::sort(tables.begin(), tables.end());
+    if (std::adjacent_find(tables.begin(), tables.end()) != tables.end()) {
+        throw BadCalledData("Alignment rows share a table: " + std::to_string(rows.size()) + " rows in a frame of " +
+                            std::to_string(frame_bytes) + " bytes");
+    }
+    uint64_t text_bytes = 0;
+    for (const auto* row : tables) {
+        text_bytes += ipc_tools::wire::as_view(row->sam_record()).size() +
+                      ipc_tools::wire::as_view(row->bed_lines()).size();
+    }
+    if (text_bytes > frame_bytes) {
+        throw BadCalledData("Alignment texts of " + std::to_string(text_bytes) + " bytes in a frame of " +
+                            std::to_string(frame_bytes) + " bytes");
+    }
 }
 
 template <typename T>
@@ -80,8 +105,9 @@ void add_barcoding_metadata(Metadata& metadata, const vemla_ipc::BarcodingResult
 }
 
 DecodedAlignments decode_alignments(
-        const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows) {
+        const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows, uint64_t frame_bytes) {
     constexpr uint64_t capacity = interfaces::ReadAlignmentHelper::GENOME_NAME_CAPACITY;
+    refuse_rows_beyond_frame(rows, frame_bytes);
     DecodedAlignments result;
     result.table = interfaces::ReadAlignmentHelper::create_alignment_table(rows.size());
     DataTable& table = result.table;

@@ -37,8 +37,11 @@ struct DecodedAlignments {
     std::string bed_text;  // the rows' non-empty BED texts, "\n" between them
 };
 
-/// Throws BadCalledData for a genome name that does not fit its column.
+/// Throws BadCalledData for a genome name that does not fit its column, and
+/// for rows that could not all have been carried by a frame of `frame_bytes`:
+/// rows sharing one table, or texts longer together than the frame. So what
+/// is allocated stays in proportion to what really arrived.
 DecodedAlignments decode_alignments(
-        const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows);
+        const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows, uint64_t frame_bytes);
 
 }  // namespace basecall_service

@@ -1,5 +1,6 @@
 #include "basecall_service/called_read_decoder.h"
 
+#include "common/logger.h"
 #include "interfaces/read_alignment.h"
 #include "ipc_tools/wire_access.h"
 
@@ -66,7 +67,7 @@ void CalledReadDecoder::refuse(const std::string& what) const {
     throw BadCalledData("Inconsistent called data for read " + std::to_string(m_read_tag) + ": " + what);
 }
 
-void CalledReadDecoder::add_first_block(const vemla_ipc::ReadBlockData& block) {
+void CalledReadDecoder::add_first_block(const vemla_ipc::ReadBlockData& block, uint64_t frame_bytes) {
     m_read_tag = block.read_tag();
     m_num_blocks = std::max<uint32_t>(1, block.num_blocks());
     m_strand_id = as_string(block.strand_id());
@@ -80,7 +81,7 @@ void CalledReadDecoder::add_first_block(const vemla_ipc::ReadBlockData& block) {
         refuse(std::to_string(m_num_blocks) + " blocks from " + std::to_string(m_sample_limit) + " samples");
     }
     const auto& called = called_data_of(block);
-    take_first_block_metadata(block, called);
+    take_first_block_metadata(block, called, frame_bytes);
     prepare_buffers(called);
     add_block_data(called, true);
 }
@@ -90,7 +91,7 @@ void CalledReadDecoder::add_next_block(const vemla_ipc::ReadBlockData& block) {
 }
 
 void CalledReadDecoder::take_first_block_metadata(const vemla_ipc::ReadBlockData& block,
-                                                  const vemla_ipc::CalledBlockData& called) {
+                                                  const vemla_ipc::CalledBlockData& called, uint64_t frame_bytes) {
     const uint64_t duration = block.duration();
     const uint64_t stride = called.model_stride();
     const uint64_t trimmed = called.trimmed_samples();
@@ -135,7 +136,7 @@ void CalledReadDecoder::take_first_block_metadata(const vemla_ipc::ReadBlockData
         add_barcoding_metadata(metadata, *barcoding);
     }
     if (size_of(called.alignments()) > 0) {
-        m_alignments = decode_alignments(*called.alignments());
+        m_alignments = decode_alignments(*called.alignments(), frame_bytes);
     }
 }
 
@@ -216,33 +217,48 @@ void CalledReadDecoder::add_block_data(const vemla_ipc::CalledBlockData& called,
         } else if (m_event_type == EVENTS_RUN_LENGTH) {
             add_runs(called);
         }
-        if (m_has_base_mods) {
-            if (const auto* base_mods = called.base_mods()) {
-                const auto& probs = or_empty(base_mods->base_mod_probs());
-                if (m_base_mod_probs.size() + probs.size() > product(m_alphabet_size, m_sequence_length)) {
-                    refuse("more base modification probabilities than alphabet x sequence length");
-                }
-                append(m_base_mod_probs, probs);
+        const auto* base_mods = called.base_mods();
+        const auto* probs = base_mods ? base_mods->base_mod_probs() : nullptr;
+        if (keep_optional(m_has_base_mods, probs != nullptr, sequence.size(), "base modification probabilities",
+                          m_base_mod_probs)) {
+            if (m_base_mod_probs.size() + probs->size() > product(m_alphabet_size, m_sequence_length)) {
+                refuse("more base modification probabilities than alphabet x sequence length");
             }
+            append(m_base_mod_probs, *probs);
         }
     }
     add_state(called, positions);
+    ++m_blocks_added;
+}
+
+template <typename Buffer>
+bool CalledReadDecoder::keep_optional(bool& kept, bool present, uint64_t items, const char* what, Buffer& buffer) {
+    if (!kept || present) {
+        return kept;
+    }
+    if (items > 0) {
+        VEMLA_LOG_WARNING << "Called block " << m_blocks_added << " of read " << m_read_tag << " carries " << items
+                          << " positions or bases but no " << what << "; the read comes back without them.";
+        kept = false;
+        Buffer().swap(buffer);
+    }
+    return false;
 }
 
 void CalledReadDecoder::add_moves_and_trace(const vemla_ipc::CalledBlockData& called, uint64_t positions) {
     const auto* events = called.event_data_as_MoveTraceData();
-    if (m_has_moves) {
-        const auto* moves = events ? events->moves() : nullptr;
-        if (size_of(moves) != positions || m_moves.size() + positions > m_total_positions) {
-            refuse(std::to_string(size_of(moves)) + " moves for " + std::to_string(positions) +
+    const auto* moves = events ? events->moves() : nullptr;
+    const auto* trace = events ? events->trace() : nullptr;
+    if (keep_optional(m_has_moves, moves != nullptr, positions, "moves", m_moves)) {
+        if (moves->size() != positions || m_moves.size() + positions > m_total_positions) {
+            refuse(std::to_string(moves->size()) + " moves for " + std::to_string(positions) +
                    " positions of a block, " + std::to_string(m_total_positions) + " in total");
         }
         append(m_moves, *moves);
     }
-    if (m_has_trace) {
-        const auto* trace = events ? events->trace() : nullptr;
-        if (size_of(trace) != positions || m_trace.size() / TRACE_WIDTH + positions > m_total_positions) {
-            refuse(std::to_string(size_of(trace)) + " trace rows for " + std::to_string(positions) +
+    if (keep_optional(m_has_trace, trace != nullptr, positions, "trace", m_trace)) {
+        if (trace->size() != positions || m_trace.size() / TRACE_WIDTH + positions > m_total_positions) {
+            refuse(std::to_string(trace->size()) + " trace rows for " + std::to_string(positions) +
                    " positions of a block, " + std::to_string(m_total_positions) + " in total");
         }
         const auto* bytes = reinterpret_cast<const uint8_t*>(trace->data());
@@ -281,13 +297,13 @@ void CalledReadDecoder::add_runs(const vemla_ipc::CalledBlockData& called) {
 }
 
 void CalledReadDecoder::add_state(const vemla_ipc::CalledBlockData& called, uint64_t positions) {
-    if (!m_has_state) {
+    const auto* state = called.state_data();
+    if (!keep_optional(m_has_state, state != nullptr, positions, "state data", m_state)) {
         return;
     }
-    const auto* state = called.state_data();
     const uint64_t rows_so_far = m_state_size == 0 ? 0 : m_state.size() / m_state_size;
-    if (size_of(state) != product(positions, m_state_size) || rows_so_far + positions > m_total_positions) {
-        refuse(std::to_string(size_of(state)) + " state values for " + std::to_string(positions) +
+    if (state->size() != product(positions, m_state_size) || rows_so_far + positions > m_total_positions) {
+        refuse(std::to_string(state->size()) + " state values for " + std::to_string(positions) +
                " positions of " + std::to_string(m_state_size) + " states");
     }
     append(m_state, *state);

@@ -37,13 +37,21 @@ struct CalledReadOptions {
 /// buffer is read or written past its end and none grows beyond the data
 /// that really arrived. Failures throw BadCalledData (or
 /// CalledReadWithoutDuration) before anything outside the decoder changes.
+///
+/// Moves, trace, state data and base-modification probabilities are
+/// optional: a first block without one means the read has no such dataset.
+/// A later block that carries positions (or bases) but not the vector for
+/// them leaves the read without that dataset as well, rather than with one
+/// that silently lacks part of the read; the rest of the read is kept.
 class CalledReadDecoder {
 public:
     /// `sample_limit`: the raw samples of the read that was sent; no
     /// position, base or run count of its call may exceed it.
     CalledReadDecoder(CalledReadOptions options, uint64_t sample_limit);
 
-    void add_first_block(const vemla_ipc::ReadBlockData& block);
+    /// `frame_bytes`: the size of the frame that carried the block; what is
+    /// decoded from its shared tables is bounded by it.
+    void add_first_block(const vemla_ipc::ReadBlockData& block, uint64_t frame_bytes);
     void add_next_block(const vemla_ipc::ReadBlockData& block);
 
     uint32_t num_blocks() const { return m_num_blocks; }
@@ -57,12 +65,18 @@ public:
 
 private:
     void take_first_block_metadata(const vemla_ipc::ReadBlockData& block,
-                                   const vemla_ipc::CalledBlockData& called);
+                                   const vemla_ipc::CalledBlockData& called, uint64_t frame_bytes);
     void prepare_buffers(const vemla_ipc::CalledBlockData& called);
     void add_block_data(const vemla_ipc::CalledBlockData& called, bool first);
     void add_moves_and_trace(const vemla_ipc::CalledBlockData& called, uint64_t positions);
     void add_runs(const vemla_ipc::CalledBlockData& called);
     void add_state(const vemla_ipc::CalledBlockData& called, uint64_t positions);
+    /// Whether a block's vector of an optional dataset is to be added: only
+    /// while the read keeps that dataset and the block carries the vector. A
+    /// block that carries `items` (positions or bases) without it drops the
+    /// dataset from the read.
+    template <typename Buffer>
+    bool keep_optional(bool& kept, bool present, uint64_t items, const char* what, Buffer& buffer);
     void check_complete() const;
     interfaces::DatasetMap build_datasets();
     [[noreturn]] void refuse(const std::string& what) const;
@@ -71,6 +85,7 @@ private:
     uint64_t m_sample_limit;
     uint32_t m_read_tag = 0;
     uint32_t m_num_blocks = 1;
+    uint32_t m_blocks_added = 0;
     std::string m_strand_id;
     bass::data_wrappers::Metadata m_metadata;
 

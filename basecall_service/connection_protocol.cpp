@@ -4,7 +4,6 @@
 #include "ipc_tools/wire_access.h"
 
 #include <chrono>
-#include <functional>
 #include <initializer_list>
 
 namespace basecall_service {
@@ -16,23 +15,6 @@ using ipc_tools::message_type_as_string;
 namespace {
 
 constexpr auto LOAD_RETRY_PAUSE = std::chrono::milliseconds(500);
-
-bool same_details(const ConfigDetails& a, const ConfigDetails& b) {
-    return a.qscore_offset == b.qscore_offset && a.qscore_scale == b.qscore_scale &&
-           a.temp_weight == b.temp_weight && a.temp_bias == b.temp_bias && a.model_stride == b.model_stride &&
-           a.label_length == b.label_length && a.config_name == b.config_name && a.model_type == b.model_type &&
-           a.model_version_id == b.model_version_id && a.beam_cut == b.beam_cut && a.beam_width == b.beam_width;
-}
-
-// API threads read the details and the header through references while a
-// reconnect may store them again on the worker. Storing only what changed
-// keeps a reconnect to the same server from writing under those readers.
-template <typename T, typename Same>
-void store_if_changed(T& stored, const T& fresh, Same same) {
-    if (!same(stored, fresh)) {
-        stored = fresh;
-    }
-}
 
 // The list content of a RETURN_CONFIGS reply; null when it carries none.
 const vemla_ipc::ConfigListData* config_list_of(const Message& reply) {
@@ -82,9 +64,19 @@ RequestBrokerAdapter* ConnectionProtocol::establish_server_connection(
     return &m_transport;
 }
 
+ConfigDetails ConnectionProtocol::get_config_details() const {
+    std::lock_guard<std::mutex> lock(m_server_details_mutex);
+    return m_config_details;
+}
+
 std::string ConnectionProtocol::get_connection_id() const {
-    std::lock_guard<std::mutex> lock(m_connection_id_mutex);
+    std::lock_guard<std::mutex> lock(m_server_details_mutex);
     return m_connection_id;
+}
+
+std::string ConnectionProtocol::get_alignment_file_header() const {
+    std::lock_guard<std::mutex> lock(m_server_details_mutex);
+    return m_alignment_file_header;
 }
 
 void ConnectionProtocol::stop() {
@@ -238,7 +230,8 @@ bool ConnectionProtocol::retrieve_config_details(const std::string& config_name)
         details.config_name = config_name;
         details.model_type = ipc_tools::wire::as_string(entry->model_type());
         details.model_version_id = ipc_tools::wire::as_string(entry->model_version_id());
-        store_if_changed(m_config_details, details, same_details);
+        std::lock_guard<std::mutex> lock(m_server_details_mutex);
+        m_config_details = std::move(details);
         return true;
     }
     m_error_state = {ConnectionError::basecall_config_unavailable,
@@ -263,8 +256,9 @@ bool ConnectionProtocol::retrieve_alignment_file_header(const std::string& index
     const auto* list = config_list_of(reply);
     for (const auto* entry : ipc_tools::wire::or_empty(list ? list->indices() : nullptr)) {
         if (entry && entry->name() && entry->name()->str() == index_name) {
-            store_if_changed(m_alignment_file_header, ipc_tools::wire::as_string(entry->header()),
-                             std::equal_to<std::string>());
+            std::string header = ipc_tools::wire::as_string(entry->header());
+            std::lock_guard<std::mutex> lock(m_server_details_mutex);
+            m_alignment_file_header = std::move(header);
             return true;
         }
     }
@@ -306,7 +300,7 @@ bool ConnectionProtocol::connect() {
         return false;
     }
     trace.message("Connected. id: " + connection_id);
-    std::lock_guard<std::mutex> lock(m_connection_id_mutex);
+    std::lock_guard<std::mutex> lock(m_server_details_mutex);
     m_connection_id = std::move(connection_id);
     return true;
 }

@@ -39,9 +39,11 @@ public:
     /// rest of the connection, or null on failure (see `error_state`).
     virtual RequestBrokerAdapter* establish_server_connection(const ipc_tools::ConnectionInfo& connection_info,
                                                               uint32_t server_file_load_timeout_s) = 0;
-    virtual const ConfigDetails& get_config_details() const = 0;
+    /// The details, id and header are read by API threads while a reconnect
+    /// on the worker may store them again: each is handed out as a copy.
+    virtual ConfigDetails get_config_details() const = 0;
     virtual std::string get_connection_id() const = 0;
-    virtual const std::string& get_alignment_file_header() const = 0;
+    virtual std::string get_alignment_file_header() const = 0;
     virtual const ErrorState& error_state() const = 0;
     virtual void disconnect_from_server() const = 0;
 
@@ -66,9 +68,9 @@ public:
     void set_connection_params(const std::string& server_address, uint32_t reply_timeout_ms) override;
     RequestBrokerAdapter* establish_server_connection(const ipc_tools::ConnectionInfo& connection_info,
                                                       uint32_t server_file_load_timeout_s) override;
-    const ConfigDetails& get_config_details() const override { return m_config_details; }
+    ConfigDetails get_config_details() const override;
     std::string get_connection_id() const override;
-    const std::string& get_alignment_file_header() const override { return m_alignment_file_header; }
+    std::string get_alignment_file_header() const override;
     const ErrorState& error_state() const override { return m_error_state; }
     /// Says goodbye to the server; failures are only logged.
     void disconnect_from_server() const override;
@@ -102,14 +104,16 @@ private:
     mutable RequestBrokerAdapter m_transport;
     std::string m_server_address;
     uint32_t m_reply_timeout_ms = 0;
-    ConfigDetails m_config_details;
-    std::string m_connection_id;
-    std::string m_alignment_file_header;
     ipc_tools::ConnectionInfo m_connection_info;
     uint32_t m_server_file_load_timeout_s = 0;
 
-    // The connection id is read by other threads while a reconnect writes it.
-    mutable std::mutex m_connection_id_mutex;
+    // What the server told us: read by other threads while a reconnect
+    // writes it, so only ever touched under this lock.
+    mutable std::mutex m_server_details_mutex;
+    ConfigDetails m_config_details;
+    std::string m_connection_id;
+    std::string m_alignment_file_header;
+
     mutable std::mutex m_stop_mutex;
     std::condition_variable m_stop_condition;
     bool m_stop_requested = false;

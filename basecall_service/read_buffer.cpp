@@ -169,8 +169,6 @@ void ReadBuffer::queue_read_impl(ReadHolder& read, std::vector<ipc_tools::Messag
         }
         throw;
     }
-    // A new read under a tag lost earlier is not the lost read.
-    m_lost_read_tags.erase(read_tag);
     write_hftrace("queue_read_impl", [&] { return "Queued: " + std::to_string(m_queued_reads.size()); });
 }
 
@@ -258,20 +256,45 @@ void ReadBuffer::sub_read_retrieved(ReadHolder& sub_read) {
 void ReadBuffer::clear_submitted_reads() {
     auto trace = create_trace("clear_submitted_reads");
     std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
-    for (const auto& submitted : m_submitted_reads) {
-        const uint64_t read_tag = submitted.first;
+    for (const auto& [read_tag, read] : m_submitted_reads) {
         // Sub-reads of a lost parent could never follow it to the output.
         m_held_sub_reads.erase(read_tag);
         m_tags_in_flight.erase(read_tag);
-        m_lost_read_tags.insert(read_tag);
+        std::string* strand_id = nullptr;
+        read->m_metadata.extract(read_data::strand_id::name, strand_id);
+        const auto raw = read->m_datasets.find(dataset::raw_data);
+        m_lost_reads_by_tag.emplace(
+                read_tag, LostRead{strand_id ? *strand_id : std::string(),
+                                   raw == read->m_datasets.end() ? 0 : raw->second.info.count});
         ++m_lost_reads;
     }
     m_submitted_reads.clear();
 }
 
-bool ReadBuffer::is_lost_read(uint64_t read_tag) const {
+std::vector<ReadBuffer::LostRead> ReadBuffer::lost_reads_under(uint64_t read_tag) const {
     std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
-    return m_lost_read_tags.count(read_tag) != 0;
+    std::vector<LostRead> lost;
+    const auto range = m_lost_reads_by_tag.equal_range(read_tag);
+    for (auto it = range.first; it != range.second; ++it) {
+        lost.push_back(it->second);
+    }
+    return lost;
+}
+
+void ReadBuffer::forget_lost_read(uint64_t read_tag, const std::string& strand_id) {
+    std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
+    const auto range = m_lost_reads_by_tag.equal_range(read_tag);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second.strand_id == strand_id) {
+            m_lost_reads_by_tag.erase(it);
+            return;
+        }
+    }
+}
+
+uint64_t ReadBuffer::num_waiting_callers() const {
+    std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
+    return m_waiters;
 }
 
 uint64_t ReadBuffer::num_lost_reads() const {
@@ -311,7 +334,7 @@ void ReadBuffer::set_connection_id(std::string connection_id) {
     trace.message(connection_id);
     m_connection_id = std::move(connection_id);
     // The old connection's reads cannot come back on the new one.
-    m_lost_read_tags.clear();
+    m_lost_reads_by_tag.clear();
 
     ReadQueue queued = fetch_and_empty_input_queue();
     ReadQueue submitted = fetch_and_empty_submitted_reads();

@@ -78,13 +78,26 @@ public:
     /// Holds a finished sub-read (contents moved in) until its parent is
     /// retrieved; replaces one held under the same parent and sub tag.
     void sub_read_retrieved(interfaces::ReadHolder& sub_read);
+    /// A read the server reported lost on this connection, as far as a late
+    /// return of it can be recognised: its strand id, and the samples it was
+    /// sent with (no return of it can stand on more).
+    struct LostRead {
+        std::string strand_id;
+        uint64_t samples = 0;
+    };
+
     /// The server lost every submitted read: they are dropped, with the
     /// sub-reads held for them, and counted as lost.
     void clear_submitted_reads();
-    /// Whether the tag belongs to a read dropped by `clear_submitted_reads`
-    /// on this connection, so that a late return of it can be discarded.
-    bool is_lost_read(uint64_t read_tag) const;
+    /// The reads lost under this tag on this connection. Tags are reused by
+    /// callers, so a new read under the tag does not end them: a late return
+    /// is told from the new read by its strand id.
+    std::vector<LostRead> lost_reads_under(uint64_t read_tag) const;
+    /// A late return of that lost read was discarded; it comes back once.
+    void forget_lost_read(uint64_t read_tag, const std::string& strand_id);
     uint64_t num_lost_reads() const;
+    /// Callers inside `queue_read` waiting for room.
+    uint64_t num_waiting_callers() const;
 
     /// Appends every finished read to `out`, in the order they finished.
     void get_reads_out(ReadList& out);
@@ -131,7 +144,7 @@ private:
     // Tags of every queued or submitted read: a second read under one of
     // them would be indistinguishable on the wire.
     std::unordered_set<uint64_t> m_tags_in_flight;
-    std::unordered_set<uint64_t> m_lost_read_tags;
+    std::unordered_multimap<uint64_t, LostRead> m_lost_reads_by_tag;
     uint64_t m_lost_reads = 0;
 };
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace basecall_service {
 
@@ -53,9 +54,14 @@ private:
     /// Fetches one finished read (all its called blocks) and hands it to the
     /// read buffer; true also when nothing was pending.
     bool pull_from_server(RequestBrokerAdapter* adapter);
+    /// Whether a returned read under a tag with lost reads is the late
+    /// return of one of them rather than the read now submitted under it.
+    bool is_late_return(const vemla_ipc::ReadBlockData& first_block, const interfaces::ReadHolder* submitted,
+                        const std::vector<ReadBuffer::LostRead>& lost) const;
     /// Fetches and drops the remaining blocks of a read the server returned
     /// after reporting it lost.
-    bool discard_returned_read(RequestBrokerAdapter* adapter, const vemla_ipc::ReadBlockData& first_block);
+    bool discard_returned_read(RequestBrokerAdapter* adapter, const vemla_ipc::ReadBlockData& first_block,
+                               const std::vector<ReadBuffer::LostRead>& lost);
     bool request_next_block(RequestBrokerAdapter* adapter, uint32_t read_tag, const std::string& strand_id,
                             ipc_tools::Message& reply);
     bool fail(ConnectionError code, const std::string& message, bool trace_it);

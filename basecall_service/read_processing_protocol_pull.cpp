@@ -5,6 +5,9 @@
 #include "common/logger.h"
 #include "ipc_tools/wire_access.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace basecall_service {
 
 namespace {
@@ -91,10 +94,11 @@ bool ReadProcessingProtocol::pull_from_server(RequestBrokerAdapter* adapter) {
     const uint32_t read_tag = first_block.read_tag();
     const uint32_t sub_tag = first_block.sub_tag();
     ReadHolder* submitted = m_read_buffer->get_submitted_read_holder(read_tag);
+    const auto lost = m_read_buffer->lost_reads_under(read_tag);
+    if (!lost.empty() && is_late_return(first_block, submitted, lost)) {
+        return discard_returned_read(adapter, first_block, lost);
+    }
     if (submitted == nullptr) {
-        if (m_read_buffer->is_lost_read(read_tag)) {
-            return discard_returned_read(adapter, first_block);
-        }
         fail(ConnectionError::bad_reply, "Returned read does not belong to this client: " + std::to_string(read_tag),
              false);
         get_trace_context()->write_message("pull_from_server", to_string(m_error_state));
@@ -102,11 +106,15 @@ bool ReadProcessingProtocol::pull_from_server(RequestBrokerAdapter* adapter) {
     }
 
     // Decoded aside and applied after the last block, so a failure half way
-    // leaves the submitted read exactly as it was sent, ready to be sent again.
+    // (or a stop) leaves the submitted read exactly as it was sent, ready to
+    // be sent again.
     CalledReadDecoder decoder({!m_disable_events, m_pull_state_data}, sample_limit_of(*submitted));
     try {
-        decoder.add_first_block(first_block);
+        decoder.add_first_block(first_block, reply.size());
         for (uint32_t index = 1; index < decoder.num_blocks(); ++index) {
+            if (!keep_alive()) {
+                return false;  // stopped: the read stays submitted, and counts as not back
+            }
             Message next;
             if (!request_next_block(adapter, read_tag, decoder.strand_id(), next)) {
                 return false;
@@ -134,21 +142,62 @@ bool ReadProcessingProtocol::pull_from_server(RequestBrokerAdapter* adapter) {
     return true;
 }
 
+bool ReadProcessingProtocol::is_late_return(const vemla_ipc::ReadBlockData& first_block, const ReadHolder* submitted,
+                                            const std::vector<ReadBuffer::LostRead>& lost) const {
+    // With no read of the tag submitted, nothing current can be returned
+    // under it (a queued read has not reached the server whole).
+    if (submitted == nullptr) {
+        return true;
+    }
+    // A piece of a split read carries a strand id of the server's own: it
+    // goes with the read submitted under the tag.
+    const uint32_t sub_tag = first_block.sub_tag();
+    if (sub_tag != 0 && sub_tag != submitted->m_sub_tag) {
+        return false;
+    }
+    // The read itself echoes its strand id: the lost read's, and not the
+    // current read's, marks the late return of the lost one.
+    const std::string_view strand_id = ipc_tools::wire::as_view(first_block.strand_id());
+    std::string* current = nullptr;
+    if (submitted->m_metadata.extract(read_data::strand_id::name, current) && current && *current == strand_id) {
+        return false;
+    }
+    return std::any_of(lost.begin(), lost.end(),
+                       [&](const ReadBuffer::LostRead& read) { return read.strand_id == strand_id; });
+}
+
 bool ReadProcessingProtocol::discard_returned_read(RequestBrokerAdapter* adapter,
-                                                   const vemla_ipc::ReadBlockData& first_block) {
+                                                   const vemla_ipc::ReadBlockData& first_block,
+                                                   const std::vector<ReadBuffer::LostRead>& lost) {
     const uint32_t read_tag = first_block.read_tag();
     const std::string strand_id = ipc_tools::wire::as_string(first_block.strand_id());
     get_trace_context()->write_message("pull_from_server",
                                        "Discarding read " + std::to_string(read_tag) +
                                                ", returned after the server reported it lost.");
-    // The rest of its blocks are fetched all the same, so the server is not
-    // left half way through returning it.
+    // Its blocks are fetched all the same, so the server is not left half way
+    // through returning it; but no read comes back in more blocks than the
+    // samples it was sent with.
+    uint64_t samples = 0;
+    for (const auto& read : lost) {
+        samples = std::max(samples, read.samples);
+    }
+    if (first_block.num_blocks() > std::max<uint64_t>(1, samples)) {
+        return fail(ConnectionError::bad_reply,
+                    "Read " + std::to_string(read_tag) + ", returned after the server reported it lost, claims " +
+                            std::to_string(first_block.num_blocks()) + " blocks for " + std::to_string(samples) +
+                            " samples",
+                    true);
+    }
     for (uint32_t index = 1; index < first_block.num_blocks(); ++index) {
+        if (!keep_alive()) {
+            return false;
+        }
         Message next;
         if (!request_next_block(adapter, read_tag, strand_id, next)) {
             return false;
         }
     }
+    m_read_buffer->forget_lost_read(read_tag, strand_id);
     return true;
 }
 

@@ -116,7 +116,7 @@ void RequestBroker::send_request(Message& request, Message& reply) {
     zmq::message_t frame;
     request.transfer_to_zmq(frame);
 
-    m_last_send = std::chrono::steady_clock::now();
+    m_last_send = m_clock();
     while (zmq_msg_send(frame.handle(), m_socket.get(), 0) == -1) {
         const int error = zmq_errno();
         if (error == EINTR) {
@@ -240,7 +240,7 @@ void RequestBroker::fetch_and_validate_reply(const std::string& request_name, Me
 }
 
 void RequestBroker::ping_server_if_quiet(const std::string& client_id) {
-    if (std::chrono::steady_clock::now() - m_last_send < HEARTBEAT_QUIET_PERIOD) {
+    if (m_clock() - m_last_send < HEARTBEAT_QUIET_PERIOD) {
         return;
     }
     auto trace = create_hftrace("ping_server_if_quiet");

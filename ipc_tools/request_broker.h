@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,11 @@ public:
     /// InvalidResponse unless the server echoes it.
     void ping_server_if_quiet(const std::string& client_id);
 
+    /// The clock the quiet second is measured on; the monotonic clock unless
+    /// replaced (tests step time on their own).
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    void set_clock(Clock clock) { m_clock = std::move(clock); }
+
 private:
     struct ContextCloser {
         void operator()(void* context) const;
@@ -66,6 +72,7 @@ private:
     std::string m_server_address;
     uint32_t m_timeout_ms = 0;
     std::chrono::steady_clock::time_point m_last_send{};
+    Clock m_clock = [] { return std::chrono::steady_clock::now(); };
 };
 
 /// Text of one poll outcome, for the traces.

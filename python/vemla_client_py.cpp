@@ -35,15 +35,16 @@ Result VemlaClientPy::set_params(const py::dict& params) {
     try {
         const ClientParameters parameters = client_parameters_from_dict(params);
         // The library's own answer counts: another thread may have connected
-        // since the status was read.
-        if (parameters.has_priority) {
-            const Result result = m_client.set_priority(parameters.priority);
+        // since the status was read. The parameters go first, as the library
+        // refuses them whole: a refused call leaves the priority as it was.
+        if (!parameters.params.empty()) {
+            const Result result = m_client.set_params(parameters.params);
             if (result != Result::success) {
                 return result;
             }
         }
-        if (!parameters.params.empty()) {
-            return m_client.set_params(parameters.params);
+        if (parameters.has_priority) {
+            return m_client.set_priority(parameters.priority);
         }
         return Result::success;
     } catch (const py::error_already_set&) {

@@ -28,6 +28,12 @@ enum class Fault {
     die_and_return,            // close the socket unanswered, forget everything, rebind after delay_ms
     reply_with,                // a simple reply of the rule's kind (no text) instead of the answer
     report_lost_reads,         // NONE_PENDING with value 1, yet the reads stay and come back later
+    absent_optional_vectors,   // the called block leaves out moves, trace, state data and base modifications
+    empty_extra_block,         // the read comes back with one more block at its end: no positions, no bases,
+                               // none of the optional vectors
+    late_return,               // NONE_PENDING with value 1, yet the reads are kept and come back first once
+                               // a read under the same tag reaches the server (others wait until then)
+    claim_many_blocks,         // the first called block claims 2^32 - 1 blocks for its read
 };
 
 const char* fault_name(Fault fault);

@@ -27,7 +27,8 @@ const char* const usage =
     "  --fault RULE           fault[:REQUEST|ANY[:count[:skip[:delay_ms]]]] (repeatable)\n"
     "faults: drop_reply delay_reply short_frame foreign_identifier corrupt_body bad_request\n"
     "        not_ready forget_clients lose_reads inconsistent_called_data die_and_return\n"
-    "        reply_with=REPLY_KIND (e.g. reply_with=INVALID_CONFIG:CONNECT) report_lost_reads\n";
+    "        reply_with=REPLY_KIND (e.g. reply_with=INVALID_CONFIG:CONNECT) report_lost_reads\n"
+    "        absent_optional_vectors empty_extra_block late_return claim_many_blocks\n";
 
 bool read_number(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {

@@ -1,6 +1,7 @@
 #include "test_server/server_logic.h"
 
 #include <cstdio>
+#include <limits>
 
 namespace test_server {
 
@@ -251,6 +252,12 @@ Bytes ServerLogic::handle_connect(const DecodedRequest& request) {
 
 Bytes ServerLogic::handle_raw_block(RawBlock block, ClientSession& session,
                                     const ContentFaults& faults, Clock::time_point now) {
+    if (block.first) {
+        // A read under the tag of a withheld call has arrived (taken or not).
+        for (auto& withheld : session.withheld) {
+            withheld.released = withheld.released || withheld.call.read_tag == block.read_tag;
+        }
+    }
     if (faults.not_ready) {
         return build_simple_reply(ReplyKind::not_ready);
     }
@@ -299,18 +306,57 @@ Bytes ServerLogic::handle_first_called_block(const DecodedRequest& request, Clie
     if (faults.report_lost_reads) {
         return build_simple_reply(ReplyKind::none_pending, 1);
     }
-    if (session.pending.empty() || session.pending.front().ready_at > now) {
+    if (faults.late_return) {
+        for (auto& pending : session.pending) {
+            session.withheld.push_back({std::move(pending.call), false});
+        }
+        session.pending.clear();
+        return build_simple_reply(ReplyKind::none_pending, 1);
+    }
+    auto call = next_call(session, now);
+    if (!call) {
         return build_simple_reply(ReplyKind::none_pending, 0);
     }
     ReturningCall returning;
-    returning.call = std::move(session.pending.front().call);
-    session.pending.pop_front();
+    returning.call = std::move(*call);
     returning.blocks = plan_called_blocks(returning.call, m_settings.called_block_positions);
+    if (faults.empty_extra_block) {
+        const CalledBlockSpan& last = returning.blocks.back();
+        CalledBlockSpan empty;
+        empty.position_begin = empty.position_end = last.position_end;
+        empty.base_begin = empty.base_end = last.base_end;
+        empty.run_begin = empty.run_end = last.run_end;
+        returning.blocks.push_back(empty);
+        returning.bare_last_block = true;
+    }
     returning.options.events = (request.value & 1u) == 0;
     returning.options.state_data = (request.value & 2u) != 0;
     returning.options.inconsistent = faults.inconsistent_called_data;
+    if (faults.claim_many_blocks) {
+        returning.options.claimed_blocks = std::numeric_limits<uint32_t>::max();
+    }
     session.returning = std::move(returning);
-    return send_block(session);
+    return send_block(session, faults.absent_optional_vectors);
+}
+
+std::optional<CalledRead> ServerLogic::next_call(ClientSession& session, Clock::time_point now) {
+    if (!session.withheld.empty()) {
+        // Withheld calls go first; until one is released nothing else returns.
+        for (auto it = session.withheld.begin(); it != session.withheld.end(); ++it) {
+            if (it->released) {
+                CalledRead call = std::move(it->call);
+                session.withheld.erase(it);
+                return call;
+            }
+        }
+        return std::nullopt;
+    }
+    if (session.pending.empty() || session.pending.front().ready_at > now) {
+        return std::nullopt;
+    }
+    CalledRead call = std::move(session.pending.front().call);
+    session.pending.pop_front();
+    return call;
 }
 
 Bytes ServerLogic::handle_next_called_block(const DecodedRequest& request, ClientSession& session,
@@ -327,12 +373,17 @@ Bytes ServerLogic::handle_next_called_block(const DecodedRequest& request, Clien
                       session.returning->call.strand_id + "'");
     }
     session.returning->options.inconsistent = session.returning->options.inconsistent || faults.inconsistent_called_data;
-    return send_block(session);
+    return send_block(session, faults.absent_optional_vectors);
 }
 
-Bytes ServerLogic::send_block(ClientSession& session) {
+Bytes ServerLogic::send_block(ClientSession& session, bool absent_vectors) {
     ReturningCall& returning = *session.returning;
-    Bytes reply = build_called_block(returning.call, returning.blocks, returning.next, returning.options);
+    CalledBlockOptions options = returning.options;
+    options.absent_vectors = absent_vectors || (returning.bare_last_block && returning.next + 1 == returning.blocks.size());
+    if (returning.next > 0) {
+        options.claimed_blocks.reset();  // claimed by the first block only
+    }
+    Bytes reply = build_called_block(returning.call, returning.blocks, returning.next, options);
     ++returning.next;
     if (returning.next == returning.blocks.size()) {
         if (returning.call.sub_tag == 0) {
@@ -397,6 +448,7 @@ nlohmann::ordered_json ServerLogic::report() const {
         client["reads_in"] = session.reads_in;
         client["reads_out"] = session.reads_out;
         client["reads_pending"] = session.pending.size();
+        client["reads_withheld"] = session.withheld.size();
         client["reads_in_progress"] = session.assembler.reads_in_progress();
         report["clients"].push_back(std::move(client));
     }

@@ -30,6 +30,10 @@ struct ContentFaults {
     bool lose_reads = false;
     bool report_lost_reads = false;
     bool inconsistent_called_data = false;
+    bool absent_optional_vectors = false;
+    bool empty_extra_block = false;
+    bool late_return = false;
+    bool claim_many_blocks = false;
     std::optional<ReplyKind> reply_with;  // answer with this kind instead
 };
 
@@ -65,6 +69,13 @@ private:
         std::vector<CalledBlockSpan> blocks;
         uint32_t next = 0;
         CalledBlockOptions options;
+        bool bare_last_block = false;  // the empty extra block: no optional vectors
+    };
+    // A call reported lost but kept: it comes back once a read under its tag
+    // has reached the server again.
+    struct WithheldCall {
+        CalledRead call;
+        bool released = false;
     };
     struct ClientSession {
         std::string id;
@@ -74,6 +85,7 @@ private:
         uint32_t priority = 0;
         RawReadAssembler assembler;
         std::deque<PendingCall> pending;
+        std::deque<WithheldCall> withheld;
         std::optional<ReturningCall> returning;
         uint32_t reads_in = 0;
         uint32_t reads_out = 0;
@@ -90,7 +102,9 @@ private:
     Bytes handle_next_called_block(const DecodedRequest& request, ClientSession& session,
                                    const ContentFaults& faults);
     Bytes handle_statistics();
-    Bytes send_block(ClientSession& session);
+    Bytes send_block(ClientSession& session, bool absent_vectors);
+    // The next call to return, honouring withheld ones; nothing when none is due.
+    std::optional<CalledRead> next_call(ClientSession& session, Clock::time_point now);
     ClientSession* find_session(const std::string& id);
 
     ServerSettings m_settings;

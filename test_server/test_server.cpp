@@ -183,6 +183,10 @@ void TestServer::answer(std::vector<zmq::message_t> frames) {
         case Fault::lose_reads: content.lose_reads = true; break;
         case Fault::report_lost_reads: content.report_lost_reads = true; break;
         case Fault::inconsistent_called_data: content.inconsistent_called_data = true; break;
+        case Fault::absent_optional_vectors: content.absent_optional_vectors = true; break;
+        case Fault::empty_extra_block: content.empty_extra_block = true; break;
+        case Fault::late_return: content.late_return = true; break;
+        case Fault::claim_many_blocks: content.claim_many_blocks = true; break;
         case Fault::reply_with: content.reply_with = rule.reply; break;
         case Fault::delay_reply: delay_ms += rule.delay_ms; break;
         default: transport.push_back(rule.fault); break;

@@ -152,7 +152,8 @@ flatbuffers::Offset<vemla_ipc::AlignmentRowData> write_alignment(flatbuffers::Fl
 // its runs. Nothing when the read carries no events of that kind.
 std::pair<uint8_t, flatbuffers::Offset<void>> write_events(flatbuffers::FlatBufferBuilder& fbb,
                                                            const CalledRead& call, const CalledBlockSpan& span,
-                                                           bool first_block, bool inconsistent) {
+                                                           bool first_block, bool inconsistent,
+                                                           bool absent_vectors) {
     if (call.runs) {
         const auto& runs = *call.runs;
         const auto begin = span.run_begin;
@@ -174,6 +175,10 @@ std::pair<uint8_t, flatbuffers::Offset<void>> write_events(flatbuffers::FlatBuff
         table.add_rle_index(index);
         table.add_rle_runlength(length);
         return {event_run_length, table.Finish().Union()};
+    }
+    if (absent_vectors) {
+        vemla_ipc::MoveTraceDataBuilder bare(fbb);
+        return {event_move_trace, bare.Finish().Union()};
     }
     const auto moves = fbb.CreateVector(call.moves.data() + span.position_begin, span.positions());
     flatbuffers::Offset<flatbuffers::Vector<const vemla_ipc::TraceRow*>> trace;
@@ -444,8 +449,9 @@ Bytes build_called_block(const CalledRead& call, const std::vector<CalledBlockSp
     flatbuffers::Offset<void> events;
     flatbuffers::Offset<vemla_ipc::BaseModData> base_mods;
     if (options.events) {
-        std::tie(event_type, events) = write_events(fbb, call, span, first, options.inconsistent);
-        if (call.base_mods) {
+        std::tie(event_type, events) = write_events(fbb, call, span, first, options.inconsistent,
+                                                    options.absent_vectors);
+        if (call.base_mods && !options.absent_vectors) {
             const auto& mods = *call.base_mods;
             const size_t width = mods.alphabet.size();
             const auto probs = fbb.CreateVector(mods.probs.data() + span.base_begin * width, span.bases() * width);
@@ -456,7 +462,7 @@ Bytes build_called_block(const CalledRead& call, const std::vector<CalledBlockSp
         }
     }
     flatbuffers::Offset<flatbuffers::Vector<float>> state;
-    if (options.state_data) {
+    if (options.state_data && !options.absent_vectors) {
         state = fbb.CreateVector(call.state.data() + static_cast<size_t>(span.position_begin) * state_size,
                                  static_cast<size_t>(span.positions()) * state_size);
     }
@@ -507,7 +513,7 @@ Bytes build_called_block(const CalledRead& call, const std::vector<CalledBlockSp
     block.add_type(static_cast<vemla_ipc::ReadBlockType>(first ? return_first_called_block : return_next_called_block));
     block.add_read_tag(call.read_tag);
     block.add_block_index(index);
-    block.add_num_blocks(static_cast<uint32_t>(blocks.size()));
+    block.add_num_blocks(options.claimed_blocks ? *options.claimed_blocks : static_cast<uint32_t>(blocks.size()));
     block.add_duration(call.duration);
     block.add_daq_offset(call.daq_offset);
     block.add_daq_scaling(call.daq_scaling);

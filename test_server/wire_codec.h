@@ -78,6 +78,8 @@ struct CalledBlockOptions {
     bool events = true;        // bit 0 of GET_FIRST_CALLED_BLOCK clear
     bool state_data = false;   // bit 1 of GET_FIRST_CALLED_BLOCK set
     bool inconsistent = false; // fault: counts above the vectors they describe
+    bool absent_vectors = false;  // fault: no moves, trace, state data or base modifications
+    std::optional<uint32_t> claimed_blocks = std::nullopt;  // fault: the block count claimed instead of the plan's
 };
 
 // Block `index` of `blocks` (the plan of `call`): RETURN_FIRST_CALLED_BLOCK

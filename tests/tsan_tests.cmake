@@ -16,4 +16,4 @@ endfunction()
 
 vemla_add_tsan_test(tests_active_object_tsan common/active_object_test.cpp)
 vemla_add_tsan_test(tests_connection_state_tsan basecall_service/client_connection_state_concurrency_test.cpp)
-vemla_add_tsan_test(tests_engine_tsan basecall_service/engine_concurrency_test.cpp)
+vemla_add_tsan_test(tests_engine_tsan basecall_service/engine_concurrency_test.cpp vemla/client_concurrency_test.cpp)

@@ -9,6 +9,8 @@
 #include "vemla/status_mapping.h"
 
 #include <chrono>
+#include <map>
+#include <typeindex>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
@@ -33,6 +35,45 @@ void read_setting(const Metadata& params, const std::string& key, T& member) {
     if (params.extract(key, value)) {
         member = *value;
     }
+}
+
+// The value type of every key set_params takes into a setting of its own.
+const std::map<std::string, std::type_index>& setting_types() {
+    static const std::map<std::string, std::type_index> types = {
+            {"client_name", typeid(std::string)},
+            {"query_timeout", typeid(uint32_t)},
+            {"server_file_load_timeout", typeid(uint32_t)},
+            {"pass_read_timeout", typeid(uint32_t)},
+            {"connection_timeout", typeid(uint32_t)},
+            {"reconnect_timeout", typeid(uint32_t)},
+            {"max_message_size", typeid(uint64_t)},
+            {"max_reads_queued", typeid(uint64_t)},
+            {"barcode_kits", typeid(std::string)},
+            {"align_ref", typeid(std::string)},
+            {"bed_file", typeid(std::string)},
+            {"align_type", typeid(std::string)},
+            {"post_out", typeid(bool)},
+            {client_options::move_and_trace_enabled::name, typeid(bool)},
+    };
+    return types;
+}
+
+// Why the parameters cannot be taken, or empty when every setting among
+// them holds a value of its own type and a usable value.
+std::string refusal_of(const Metadata& params) {
+    const auto& types = setting_types();
+    for (const auto& [key, type] : params.get_keys()) {
+        const auto expected = types.find(key);
+        if (expected != types.end() && expected->second != type) {
+            return "the value of '" + key + "' is not of the type the setting takes";
+        }
+    }
+    uint64_t* block_size = nullptr;
+    if (params.extract("max_message_size", block_size) && *block_size == 0) {
+        // A block of no samples could never carry a read.
+        return "max_message_size must be at least 1";
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -67,41 +108,54 @@ std::shared_ptr<BasecallClient> VemlaClientImpl::client() const {
 
 Result VemlaClientImpl::set_params(const Metadata& params) {
     auto trace = create_trace("set_params");
-    for (const auto& key : params.get_keys()) {
-        trace.message([&] { return key.first + ": " + params.get_as_string(key.first); });
-    }
-    if (!is_disconnected()) {
-        return Result::already_connected;
-    }
-    uint64_t* block_size = nullptr;
-    if (params.extract("max_message_size", block_size) && *block_size == 0) {
-        // A block of no samples could never carry a read.
-        VEMLA_LOG_ERROR << "set_params refused: max_message_size must be at least 1";
+    try {
+        for (const auto& key : params.get_keys()) {
+            trace.message([&] { return key.first + ": " + params.get_as_string(key.first); });
+        }
+        if (!is_disconnected()) {
+            return Result::already_connected;
+        }
+        // Every key is checked before any is taken: a refused call changes nothing.
+        const std::string refusal = refusal_of(params);
+        if (!refusal.empty()) {
+            VEMLA_LOG_ERROR << "set_params refused: " << refusal;
+            return Result::failed;
+        }
+        return apply_settings(params);
+    } catch (const std::exception& error) {
+        VEMLA_LOG_ERROR << "set_params failed: " << error.what();
         return Result::failed;
     }
+}
 
-    read_setting(params, "client_name", m_client_name);
-    common::diagnostics::tracing::context().with_trace_file_unique_id(m_client_name).initialise();
-    read_setting(params, "query_timeout", m_timeout);
-    read_setting(params, "server_file_load_timeout", m_server_file_load_timeout);
-    read_setting(params, "pass_read_timeout", m_pass_read_timeout);
-    read_setting(params, "connection_timeout", m_connection_timeout_ms);
-    read_setting(params, "reconnect_timeout", m_reconnect_timeout);
-    read_setting(params, "max_message_size", m_block_size);
-    read_setting(params, "max_reads_queued", m_max_reads_queued);
-    read_setting(params, "barcode_kits", m_barcode_kits);
-    read_setting(params, "align_ref", m_align_index_file);
-    read_setting(params, "bed_file", m_bed_file);
-    read_setting(params, "align_type", m_align_type);
-    read_setting(params, "post_out", m_enable_state_data);
-    if (params.exists(client_options::move_and_trace_enabled::name)) {
-        m_disable_events = !params.get<client_options::move_and_trace_enabled>();
+Result VemlaClientImpl::apply_settings(const Metadata& params) {
+    std::string client_name;
+    {
+        std::lock_guard<std::mutex> lock(m_settings_mutex);
+        read_setting(params, "client_name", m_client_name);
+        read_setting(params, "query_timeout", m_timeout);
+        read_setting(params, "server_file_load_timeout", m_server_file_load_timeout);
+        read_setting(params, "pass_read_timeout", m_pass_read_timeout);
+        read_setting(params, "connection_timeout", m_connection_timeout_ms);
+        read_setting(params, "reconnect_timeout", m_reconnect_timeout);
+        read_setting(params, "max_message_size", m_block_size);
+        read_setting(params, "max_reads_queued", m_max_reads_queued);
+        read_setting(params, "barcode_kits", m_barcode_kits);
+        read_setting(params, "align_ref", m_align_index_file);
+        read_setting(params, "bed_file", m_bed_file);
+        read_setting(params, "align_type", m_align_type);
+        read_setting(params, "post_out", m_enable_state_data);
+        bool* move_and_trace = nullptr;
+        if (params.extract(client_options::move_and_trace_enabled::name, move_and_trace)) {
+            m_disable_events = !*move_and_trace;
+        }
+        m_params.merge(params);
+        if (!m_barcode_kits.empty()) {
+            m_params.insert("detect_barcodes", true);
+        }
+        client_name = m_client_name;
     }
-
-    m_params.merge(params);
-    if (!m_barcode_kits.empty()) {
-        m_params.insert("detect_barcodes", true);
-    }
+    common::diagnostics::tracing::context().with_trace_file_unique_id(client_name).initialise();
     return Result::success;
 }
 
@@ -121,7 +175,10 @@ Result VemlaClientImpl::set_priority(Read::Priority priority) {
     if (!is_disconnected()) {
         return Result::already_connected;
     }
-    m_priority = priority;
+    {
+        std::lock_guard<std::mutex> lock(m_settings_mutex);
+        m_priority = priority;
+    }
     get_trace_context()->write_message("set_priority", std::to_string(static_cast<int32_t>(priority)));
     return Result::success;
 }
@@ -131,6 +188,7 @@ Result VemlaClientImpl::set_callback_function(VemlaClient::CallbackFunction call
     if (!is_disconnected()) {
         return Result::already_connected;
     }
+    std::lock_guard<std::mutex> lock(m_settings_mutex);
     m_callback = callback;
     return Result::success;
 }
@@ -168,40 +226,54 @@ Result VemlaClientImpl::connect() {
     }
 
     ipc_tools::ConnectionInfo info;
-    info.config = m_config_name;
-    info.client_name = m_client_name;
-    info.barcode_kits = m_barcode_kits;
+    std::string align_index_file;
+    std::string bed_file;
+    uint32_t reply_timeout_ms = 0;
+    uint32_t server_file_load_timeout_s = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_settings_mutex);
+        info.config = m_config_name;
+        info.client_name = m_client_name;
+        info.barcode_kits = m_barcode_kits;
+        info.align_type = m_align_type;
+        info.priority = static_cast<uint32_t>(m_priority);
+        info.timeout_interval = m_connection_timeout_ms;
+        align_index_file = m_align_index_file;
+        bed_file = m_bed_file;
+        reply_timeout_ms = m_timeout;
+        server_file_load_timeout_s = m_server_file_load_timeout;
+    }
     // A relative file name is resolved here, against our working directory;
     // one that names no file could never be loaded by the server.
     try {
-        info.align_ref = common::make_canonical_path(m_align_index_file);
+        info.align_ref = common::make_canonical_path(align_index_file);
     } catch (const std::runtime_error& error) {
         VEMLA_LOG_ERROR << "Alignment index not found: " << error.what();
         return Result::align_index_unavailable;
     }
     try {
-        info.bed_file = common::make_canonical_path(m_bed_file);
+        info.bed_file = common::make_canonical_path(bed_file);
     } catch (const std::runtime_error& error) {
         VEMLA_LOG_ERROR << "BED file not found: " << error.what();
         return Result::bed_file_unavailable;
     }
-    info.align_type = m_align_type;
-    info.priority = static_cast<uint32_t>(m_priority);
-    info.timeout_interval = m_connection_timeout_ms;
 
-    if (!m_align_index_file.empty()) {
-        m_params.insert("align_ref", m_align_index_file);
+    {
+        std::lock_guard<std::mutex> lock(m_settings_mutex);
+        if (!align_index_file.empty()) {
+            m_params.insert("align_ref", align_index_file);
+        }
+        if (!bed_file.empty()) {
+            m_params.insert("bed_file", bed_file);
+        }
+        m_params.insert("barcode_kits", info.barcode_kits);
+        m_params.insert("detect_barcodes", !info.barcode_kits.empty());
+        info.params = m_params;
     }
-    if (!m_bed_file.empty()) {
-        m_params.insert("bed_file", m_bed_file);
-    }
-    m_params.insert("barcode_kits", m_barcode_kits);
-    m_params.insert("detect_barcodes", !m_barcode_kits.empty());
-    info.params = m_params;
 
     trace.message("connecting");
     const auto engine = create_client();
-    engine->connect(m_address, m_timeout, m_server_file_load_timeout, std::move(info));
+    engine->connect(m_address, reply_timeout_ms, server_file_load_timeout_s, std::move(info));
     const Result result = get_connect_result(engine);
     if (result == Result::success) {
         // From now on reads can be cut into blocks of the server's stride.
@@ -211,9 +283,13 @@ Result VemlaClientImpl::connect() {
 }
 
 std::shared_ptr<BasecallClient> VemlaClientImpl::create_client() {
-    auto engine = std::make_shared<BasecallClient>(m_block_size, m_max_reads_queued, m_disable_events,
-                                                   m_enable_state_data, m_callback);
-    engine->set_reconnect_timeout(std::chrono::seconds(m_reconnect_timeout));
+    std::shared_ptr<BasecallClient> engine;
+    {
+        std::lock_guard<std::mutex> lock(m_settings_mutex);
+        engine = std::make_shared<BasecallClient>(m_block_size, m_max_reads_queued, m_disable_events,
+                                                  m_enable_state_data, m_callback);
+        engine->set_reconnect_timeout(std::chrono::seconds(m_reconnect_timeout));
+    }
     bool has_handler = false;
     {
         std::lock_guard<std::mutex> lock(m_state_change_handler->mutex);
@@ -278,20 +354,27 @@ PassReadResult VemlaClientImpl::pass_read(interfaces::ReadHolder& read, uint32_t
     if (model_stride == 0) {  // connect has not yet told the server's stride: no block size
         return PassReadResult::not_accepting_reads;
     }
+    Read::Priority priority = Read::MEDIUM_PRIORITY;
+    uint32_t pass_read_timeout_ms = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_settings_mutex);
+        priority = m_priority;
+        pass_read_timeout_ms = m_pass_read_timeout;
+    }
 
     Metadata& metadata = read.m_metadata;
     metadata.insert(read_data::strand_id::name, metadata.get<read_data::read_id>());
     metadata.insert(read_data::duration::name, read.m_datasets.at(dataset::raw_data).info.count);
     metadata.insert(basecall_data::model_stride::name, model_stride);
-    read.m_priority = static_cast<interfaces::ReadPriority>(m_priority);
+    read.m_priority = static_cast<interfaces::ReadPriority>(priority);
 
     const uint64_t read_tag = read.m_read_tag;
     try {
-        const auto result = engine->pass_read(read, timeout_ms == 0 ? m_pass_read_timeout : timeout_ms);
+        const auto result = engine->pass_read(read, timeout_ms == 0 ? pass_read_timeout_ms : timeout_ms);
         if (result == basecall_service::PassReadResult::success) {
             // The contents moved on; the caller keeps the read's tag and priority.
             read.m_read_tag = read_tag;
-            read.m_priority = static_cast<interfaces::ReadPriority>(m_priority);
+            read.m_priority = static_cast<interfaces::ReadPriority>(priority);
         }
         return static_cast<PassReadResult>(static_cast<int32_t>(result));
     } catch (const std::invalid_argument&) {
@@ -306,8 +389,13 @@ void VemlaClientImpl::get_completed_reads(std::list<std::list<Read>>& reads) {
     if (!engine) {
         return;
     }
+    Read::Priority priority = Read::MEDIUM_PRIORITY;
+    {
+        std::lock_guard<std::mutex> lock(m_settings_mutex);
+        priority = m_priority;
+    }
     std::list<std::unique_ptr<interfaces::ReadHolder>> finished;
-    engine->get_completed_reads(finished, static_cast<interfaces::ReadPriority>(m_priority));
+    engine->get_completed_reads(finished, static_cast<interfaces::ReadPriority>(priority));
 
     // One group per read tag, appended in the order each tag first came
     // back; a tag's later reads join its group in place (list elements
@@ -381,6 +469,7 @@ Result VemlaClientImpl::get_alignment_sam_header(std::string& header) {
 
 void VemlaClientImpl::report_state(common::diagnostics::state::StateLogger& logger) const {
     logger.log("status", to_string(get_status()));
+    std::unique_lock<std::mutex> settings_lock(m_settings_mutex);
     logger.log("priority", static_cast<long long>(m_priority));
     logger.log("m_connection_timeout_ms", m_connection_timeout_ms);
     logger.log("m_address", m_address);
@@ -394,6 +483,7 @@ void VemlaClientImpl::report_state(common::diagnostics::state::StateLogger& logg
     logger.log("m_max_reads_queued", m_max_reads_queued);
     logger.log("m_disable_events", m_disable_events);
     logger.log("m_enable_state_data", m_enable_state_data);
+    settings_lock.unlock();
     const auto section = logger.create_child_section("BasecallClient");
     const auto engine = client();
     if (engine) {

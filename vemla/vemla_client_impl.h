@@ -60,11 +60,15 @@ private:
     };
 
     std::shared_ptr<basecall_service::BasecallClient> client() const;
+    Result apply_settings(const bass::data_wrappers::Metadata& params);
     std::shared_ptr<basecall_service::BasecallClient> create_client();
     Result get_connect_result(const std::shared_ptr<basecall_service::BasecallClient>& client) const;
     bool is_disconnected() const { return get_status() == ConnectionStatus::disconnected; }
 
     mutable common::InstrumentedMutex m_mutex;  // guards m_client only
+    // Guards the settings below (m_priority to m_callback, and m_params):
+    // set while disconnected, yet read by the state report at any time.
+    mutable std::mutex m_settings_mutex;
     Read::Priority m_priority = Read::MEDIUM_PRIORITY;
     uint32_t m_connection_timeout_ms = 15000;
     std::string m_address;

@@ -50,6 +50,8 @@ struct Block {
     std::vector<uint8_t> probs = std::vector<uint8_t>(8, 5);  // alphabet x bases
     std::optional<std::vector<float>> state = std::vector<float>(12, 0.5f);
     std::vector<Row> alignments;
+    uint32_t first_row_repeats = 0;  // more entries naming the first row's table
+    bool rows_share_sam = false;     // every row names the first row's SAM text
 };
 
 Block second_block() {
@@ -116,9 +118,11 @@ std::vector<uint8_t> build(const Block& b, uint32_t index) {
         state = fbb.CreateVector(*b.state);
     }
     std::vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>> rows;
+    flatbuffers::Offset<flatbuffers::String> first_sam;
     for (const auto& row : b.alignments) {
         const auto genome = fbb.CreateString(row.genome);
-        const auto sam = fbb.CreateString(row.sam);
+        const auto sam = b.rows_share_sam && !first_sam.IsNull() ? first_sam : fbb.CreateString(row.sam);
+        first_sam = sam;
         const auto bed = fbb.CreateString(row.bed);
         vemla_ipc::AlignmentRowDataBuilder r(fbb);
         r.add_Genome(genome);
@@ -129,6 +133,9 @@ std::vector<uint8_t> build(const Block& b, uint32_t index) {
         r.add_Direction('+');
         r.add_IsSupplementary(true);
         rows.push_back(r.Finish());
+    }
+    for (uint32_t k = 0; k < b.first_row_repeats; ++k) {
+        rows.push_back(rows.front());
     }
     const auto alignments = fbb.CreateVector(rows);
     const auto sequence = fbb.CreateString(b.sequence);
@@ -179,7 +186,7 @@ void decode(const std::vector<Block>& blocks, ReadHolder& target,
     for (uint32_t k = 0; k < blocks.size(); ++k) {
         const auto bytes = build(blocks[k], k);
         const auto& block = *flatbuffers::GetRoot<vemla_ipc::ReadBlockData>(bytes.data());
-        k == 0 ? decoder.add_first_block(block) : decoder.add_next_block(block);
+        k == 0 ? decoder.add_first_block(block, bytes.size()) : decoder.add_next_block(block);
     }
     decoder.commit(target);
 }
@@ -272,7 +279,6 @@ TEST(CalledReadDecoder, RefusesCalledDataThatDoesNotHoldTogetherAndLeavesTheRead
              b.state = std::vector<float>(9, 1.0f);
          }},
         {"blocks bring fewer positions than the total", [](Block& a, Block&) { a.total_positions = 7; }},
-        {"a later block lacks the moves", [](Block&, Block& b) { b.moves.reset(); }},
         {"more bases than the sequence length", [](Block& a, Block&) { a.sequence_length = 5; }},
         {"fewer bases than the sequence length", [](Block& a, Block&) {
              a.sequence_length = 7;
@@ -288,6 +294,14 @@ TEST(CalledReadDecoder, RefusesCalledDataThatDoesNotHoldTogetherAndLeavesTheRead
         {"more trimmed samples than the duration", [](Block& a, Block&) { a.trimmed_samples = 4001; }},
         {"no called data", [](Block&, Block& b) { b.has_called_data = false; }},
         {"a genome name of 253 bytes", [](Block& a, Block&) { a.alignments = {{std::string(253, 'g'), 0, "", ""}}; }},
+        {"alignment rows sharing one table", [](Block& a, Block&) {
+             a.alignments = {{"chr1", 0, "r\t0", ""}};
+             a.first_row_repeats = 1000;
+         }},
+        {"alignment texts longer than their frame", [](Block& a, Block&) {
+             a.alignments.assign(100, Row{"chr1", 0, std::string(2000, 's'), ""});
+             a.rows_share_sam = true;
+         }},
         {"run vectors of unequal length", [](Block& a, Block& b) {
              a.event_type = b.event_type = vemla_ipc::EventData_RunLengthData;
              a.rle_count = 2;
@@ -311,6 +325,49 @@ TEST(CalledReadDecoder, RefusesCalledDataThatDoesNotHoldTogetherAndLeavesTheRead
         EXPECT_THROW(decode({first, second}, read), BadCalledData) << c.what;
         EXPECT_TRUE(read.m_metadata == metadata_before) << c.what;
         EXPECT_EQ(read.m_datasets.size(), 1u) << c.what;
+    }
+}
+
+// Moves, trace, state data and probabilities are optional: a later block
+// that carries positions (or bases) without one leaves the read without that
+// dataset rather than with one lacking part of the read; a block carrying
+// none needs none. The rest of the read is kept.
+TEST(CalledReadDecoder, ALaterBlockWithoutAnOptionalVectorDropsOnlyThatDataset) {
+    struct Case {
+        const char* what;
+        std::function<void(Block&)> omit;
+        std::optional<dataset> dropped;
+    };
+    const Case cases[] = {
+        {"moves", [](Block& b) { b.moves.reset(); }, dataset::movement},
+        {"trace", [](Block& b) { b.trace.reset(); }, dataset::flipflop_trace},
+        {"state data", [](Block& b) { b.state.reset(); }, dataset::state_data},
+        {"base modifications", [](Block& b) { b.alphabet.reset(); }, dataset::base_mod_probs},
+        {"everything, in a block that carries nothing", [](Block& b) {
+             b.block_positions = 0;
+             b.sequence = b.qstring = "";
+             b.moves.reset();
+             b.trace.reset();
+             b.state.reset();
+             b.alphabet.reset();
+         },
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Block> blocks = {Block{}, second_block()};
+        c.omit(blocks[1]);
+        if (!c.dropped) {
+            blocks.front().num_blocks = 3;  // the empty block comes between the two
+            blocks.push_back(second_block());
+        }
+        ReadHolder read = engine_test::make_read(7, 4000);
+        decode(blocks, read);
+        EXPECT_EQ(text_of(read, dataset::sequence), "ACGTGA");
+        for (const dataset id : {dataset::movement, dataset::flipflop_trace, dataset::state_data,
+                                 dataset::base_mod_probs}) {
+            EXPECT_EQ(read.m_datasets.count(id), c.dropped == id ? 0u : 1u) << static_cast<int>(id);
+        }
     }
 }
 

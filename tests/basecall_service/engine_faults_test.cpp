@@ -75,6 +75,12 @@ uint64_t lost_reads_reported(const BasecallClient& engine) {
     return 0;
 }
 
+// Requests a connected client makes: pulls, and heartbeats while it idles.
+uint64_t requests_after_connecting(const test_server::TestServer& server) {
+    return server.requests_seen(RequestKind::get_first_called_block) +
+           server.requests_seen(RequestKind::heartbeat_ping);
+}
+
 template <typename Predicate>
 bool wait_for(Predicate done, std::chrono::milliseconds limit = std::chrono::milliseconds(20000)) {
     const auto deadline = Clock::now() + limit;
@@ -184,7 +190,13 @@ TEST(EngineFaults, LostReadsAreReportedNeverReturnedAndALateReturnIsDiscarded) {
         // The connection goes on: later reads come back, the lost ones never
         // (also not when the server returns them after all).
         auto returned = engine_test::pass_and_collect(*engine, reads_of(11, 3, 500), 6 - lost);
-        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        if (c.fault == Fault::report_lost_reads) {
+            // Every read has left the server, and the client has asked
+            // something since, so it has dealt with the last of them.
+            ASSERT_TRUE(wait_for([&] { return server.report()["clients"][0]["reads_out"] == 6; }));
+            const auto asked = requests_after_connecting(server);
+            ASSERT_TRUE(wait_for([&] { return requests_after_connecting(server) > asked; }));
+        }
         engine->get_completed_reads(returned, 0);
         EXPECT_EQ(returned.size(), 6 - lost);
         std::multiset<uint64_t> tags;
@@ -268,7 +280,8 @@ TEST(EngineFaults, AStopIsHonouredWithinOneAttemptDuringAnOutage) {
         ReadHolder read = engine_test::make_read(1, 1000);
         ASSERT_EQ(engine->pass_read(read, 0), PassReadResult::success);
         server.add_fault({Fault::drop_reply, std::nullopt, 0, 0, 0});  // stalled for good
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // into the reconnection loop
+        // Into the reconnection loop: a second connect sequence has begun.
+        ASSERT_TRUE(wait_for([&] { return server.requests_seen(RequestKind::load_config) > 1; }));
 
         const auto start = Clock::now();
         c.stop(engine);

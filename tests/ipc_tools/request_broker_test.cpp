@@ -299,6 +299,9 @@ TEST(RequestBrokerHeartbeat, PingsOnlyAfterAQuietSecond) {
     });
     RequestBroker broker;
     broker.prepare_connection(peer.host_and_port(), LONG_TIMEOUT_MS);
+    // Time moves only when the test moves it.
+    auto now = std::chrono::steady_clock::now();
+    broker.set_clock([&now] { return now; });
 
     // Before any send the connection counts as quiet.
     broker.ping_server_if_quiet("conn-1");
@@ -307,11 +310,12 @@ TEST(RequestBrokerHeartbeat, PingsOnlyAfterAQuietSecond) {
     Message request(MessageType::GET_NEXT_CALLED_BLOCK, "conn-1", 0, "");
     Message reply;
     broker.send_request(request, reply);
+    now += std::chrono::milliseconds(999);
     broker.ping_server_if_quiet("conn-1");
     broker.ping_server_if_quiet("conn-1");
     EXPECT_EQ(peer.requests().size(), 2u);
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    now += std::chrono::milliseconds(1);
     broker.ping_server_if_quiet("conn-1");
     broker.ping_server_if_quiet("conn-1");  // the ping itself restarted the quiet second
     const auto requests = peer.requests();

@@ -151,6 +151,7 @@ def test_set_params_stores_converted_values(client):
     {"query_timeout": 1.5}, {"query_timeout": 2 ** 32}, {"post_out": "yes"},
     {"priority": 1}, {"priority": None}, {"no_such_key": 1},
     {"priority": VemlaClient.high_priority, "max_reads_queued": 99, "no_such_key": 1},
+    {"priority": VemlaClient.high_priority, "max_reads_queued": 99, "max_message_size": 0},
 ], ids=repr)
 def test_set_params_refuses_without_storing(client, params):
     assert client.set_params(params) == VemlaClient.failed

@@ -48,8 +48,11 @@ TEST(FaultRules, ReplyWithCarriesItsReplyKind) {
 }
 
 TEST(FaultRules, EveryFaultNameParsesBackToItself) {
-    for (int i = 0; i <= static_cast<int>(Fault::die_and_return); ++i) {
+    for (int i = 0; i <= static_cast<int>(Fault::claim_many_blocks); ++i) {
         const auto fault = static_cast<Fault>(i);
+        if (fault == Fault::reply_with) {
+            continue;  // needs its reply kind; see ReplyWithCarriesItsReplyKind
+        }
         FaultRule rule;
         std::string error;
         ASSERT_TRUE(parse_fault_rule(fault_name(fault), rule, error)) << fault_name(fault);

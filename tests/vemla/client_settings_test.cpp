@@ -55,25 +55,27 @@ TEST(ClientWithoutServer, FreshClientAnswersWithoutConnection) {
     EXPECT_EQ(state.at("BasecallClient").at("client"), "null");
 }
 
-// A setting is taken only from a value of its own type; every key still goes
-// into the parameters sent at registration.
+// A setting is taken only from a value of its own type; a value of another
+// type refuses the call, and the setting keeps its value.
 TEST(ClientWithoutServer, SettingsAreReadOnlyFromTheirOwnType) {
     struct Case {
         std::function<void(Metadata&)> give;
         std::string member;
         nlohmann::json expected;
+        Result result = Result::success;
     };
     const std::vector<Case> cases = {
         {[](Metadata& p) { p.insert("query_timeout", uint32_t(500)); }, "m_timeout", 500},
-        {[](Metadata& p) { p.insert("query_timeout", uint64_t(500)); }, "m_timeout", 2000},
+        {[](Metadata& p) { p.insert("query_timeout", uint64_t(500)); }, "m_timeout", 2000, Result::failed},
         {[](Metadata& p) { p.insert("server_file_load_timeout", uint32_t(9)); }, "m_server_file_load_timeout", 9},
-        {[](Metadata& p) { p.insert("connection_timeout", int32_t(9)); }, "m_connection_timeout_ms", 15000},
+        {[](Metadata& p) { p.insert("connection_timeout", int32_t(9)); }, "m_connection_timeout_ms", 15000,
+         Result::failed},
         {[](Metadata& p) { p.insert("max_message_size", uint64_t(1234)); }, "m_block_size", 1234},
-        {[](Metadata& p) { p.insert("max_message_size", uint32_t(1234)); }, "m_block_size", 50000},
+        {[](Metadata& p) { p.insert("max_message_size", uint32_t(1234)); }, "m_block_size", 50000, Result::failed},
         {[](Metadata& p) { p.insert("max_reads_queued", uint64_t(3)); }, "m_max_reads_queued", 3},
         {[](Metadata& p) { p.insert("barcode_kits", std::string("A,B")); }, "m_barcode_kits", "A,B"},
         {[](Metadata& p) { p.insert("align_ref", std::string("/x.mmi")); }, "m_align_index_file", "/x.mmi"},
-        {[](Metadata& p) { p.insert("bed_file", 7.0f); }, "m_bed_file", ""},
+        {[](Metadata& p) { p.insert("bed_file", 7.0f); }, "m_bed_file", "", Result::failed},
         {[](Metadata& p) { p.insert("move_and_trace_enabled", true); }, "m_disable_events", false},
         {[](Metadata& p) { p.insert("post_out", true); }, "m_enable_state_data", true},
     };
@@ -81,22 +83,35 @@ TEST(ClientWithoutServer, SettingsAreReadOnlyFromTheirOwnType) {
         VemlaClient client(NOWHERE, "config");
         Metadata params;
         c.give(params);
-        EXPECT_EQ(client.set_params(params), Result::success);
+        EXPECT_EQ(client.set_params(params), c.result) << c.member;
         EXPECT_EQ(client_state(client).at(c.member), c.expected) << c.member;
     }
 }
 
+// Every key is checked before any is taken: a call refused for one setting
+// changes none, and a value of the wrong type is a refusal, never an
+// exception.
 TEST(ClientWithoutServer, RefusedSettingsChangeNothing) {
-    VemlaClient client(NOWHERE, "config");
-    Metadata params;
-    params.insert("query_timeout", uint32_t(10));
-    params.insert("max_message_size", uint64_t(0));  // a block that could carry no sample
-    EXPECT_EQ(client.set_params(params), Result::failed);
-    EXPECT_EQ(client_state(client).at("m_timeout"), 2000);
-
-    Metadata mistyped;
-    mistyped.insert("move_and_trace_enabled", std::string("yes"));
-    EXPECT_THROW(client.set_params(mistyped), std::out_of_range);
+    const std::vector<std::function<void(Metadata&)>> spoilers = {
+        [](Metadata& p) { p.insert("max_message_size", uint64_t(0)); },  // a block that could carry no sample
+        [](Metadata& p) { p.insert("move_and_trace_enabled", std::string("yes")); },
+        [](Metadata& p) { p.insert("reconnect_timeout", uint64_t(5)); },
+        [](Metadata& p) { p.insert("align_type", true); },
+        [](Metadata& p) { p.insert("client_name", 3.0); },
+    };
+    for (size_t i = 0; i < spoilers.size(); ++i) {
+        VemlaClient client(NOWHERE, "config");
+        Metadata params;
+        params.insert("query_timeout", uint32_t(10));
+        params.insert("move_and_trace_enabled", true);
+        spoilers[i](params);
+        Result result = Result::success;
+        EXPECT_NO_THROW(result = client.set_params(params)) << i;
+        EXPECT_EQ(result, Result::failed) << i;
+        const auto state = client_state(client);
+        EXPECT_EQ(state.at("m_timeout"), 2000) << i;
+        EXPECT_EQ(state.at("m_disable_events"), true) << i;
+    }
 }
 
 // A relative file name that names no file fails at connect with the code of
