@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace bass {
@@ -259,6 +260,11 @@ private:
                                     uint64_t end_offset);
     static void close_index_chunk(FileIndex& index, OpenChunk& chunk);
 
+    // Index of the reference named `name`; -1 when there is none.
+    int32_t reference_id(const std::string& name) const;
+    // Replaces the reference list and the name index with it.
+    void set_references(std::vector<RefSeq> references);
+
     bool check_indexable() const;
     // What update_sam_line would refuse: CIGAR codes without a letter,
     // reference ids outside the list, a CG field that cannot hold the real
@@ -294,6 +300,10 @@ private:
     std::string m_sort_order;
     std::string m_header_lines;
     std::vector<RefSeq> m_references;
+    // Index in m_references of each name (its first entry, should a BAM
+    // file's list name one twice), kept in step with the list so that
+    // records find their references in constant time.
+    std::unordered_map<std::string, int32_t> m_reference_ids;
     std::vector<BamRecord> m_records;
     // Code of every character value (indexed as unsigned char); -1 for none.
     std::array<int8_t, 256> m_cigar_op_codes;

@@ -183,7 +183,7 @@ bool BAMFileHandler::decode_bam_header(BamBuffer& buffer, const std::string& pat
         ref.name.assign(name, strnlen(name, l_name));
         ref.length = buffer.read<int32_t>();
     }
-    m_references = std::move(references);
+    set_references(std::move(references));
     return true;
 }
 

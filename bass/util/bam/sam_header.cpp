@@ -155,6 +155,7 @@ bool BAMFileHandler::reset() {
     m_header_lines.clear();
     m_sort_order.clear();
     m_references.clear();
+    m_reference_ids.clear();
     m_records.clear();
     m_is_sorted = false;
     return true;
@@ -169,17 +170,7 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
     bool is_sorted = m_is_sorted;
     std::string new_lines;
     std::vector<RefSeq> new_references;
-
-    auto known_reference = [&](const std::string& name) {
-        for (const auto* list : {&m_references, &new_references}) {
-            for (const RefSeq& ref : *list) {
-                if (ref.name == name) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    };
+    std::unordered_map<std::string, int32_t> new_ids;  // of new_references, indexed as once committed
 
     size_t start = 0;
     while (start < header_text.size()) {
@@ -225,7 +216,8 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
                 return false;
             }
             // Readers refuse a header naming one reference twice.
-            if (known_reference(ref.name)) {
+            const int32_t id = int32_t(m_references.size() + new_references.size());
+            if (m_reference_ids.count(ref.name) != 0 || !new_ids.emplace(ref.name, id).second) {
                 m_error_message = "Duplicate @SQ name '" + ref.name +
                                   "' encountered in header lines: " + line;
                 return false;
@@ -250,6 +242,7 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
     m_sort_order = std::move(sort_order);
     m_is_sorted = is_sorted;
     m_header_lines += new_lines;
+    m_reference_ids.merge(new_ids);
     for (RefSeq& ref : new_references) {
         m_references.push_back(std::move(ref));
     }
@@ -258,6 +251,20 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
         m_header += '\n';
     }
     return true;
+}
+
+int32_t BAMFileHandler::reference_id(const std::string& name) const {
+    const auto found = m_reference_ids.find(name);
+    return found == m_reference_ids.end() ? -1 : found->second;
+}
+
+void BAMFileHandler::set_references(std::vector<RefSeq> references) {
+    m_references = std::move(references);
+    m_reference_ids.clear();
+    m_reference_ids.reserve(m_references.size());
+    for (size_t i = 0; i < m_references.size(); ++i) {
+        m_reference_ids.emplace(m_references[i].name, int32_t(i));  // the first of a repeated name stays
+    }
 }
 
 bool BAMFileHandler::get_header(std::string& header) const {

@@ -46,15 +46,6 @@ bool numeric_column(const Token& token, int64_t low, int64_t high, int64_t& valu
     }
 }
 
-int32_t reference_index(const std::vector<BAMFileHandler::RefSeq>& references, const std::string& name) {
-    for (size_t i = 0; i < references.size(); ++i) {
-        if (references[i].name == name) {
-            return int32_t(i);
-        }
-    }
-    return -1;
-}
-
 // The CG field that holds the real CIGAR when the record's own is a
 // placeholder (first operation a soft clip of the whole sequence); null
 // otherwise.
@@ -125,9 +116,9 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
     record.bin = uint16_t(reg_to_bin(record.pos, int(span_end)));
 
     const std::string rname_text = rname.text();
-    record.ref_id = reference_index(m_references, rname_text);
+    record.ref_id = reference_id(rname_text);
     const std::string rnext_text = rnext.text();
-    record.next_ref_id = reference_index(m_references, rnext_text == "=" ? rname_text : rnext_text);
+    record.next_ref_id = rnext_text == "=" ? record.ref_id : reference_id(rnext_text);
 
     if (!pack_seq_string(seq_text, record)) {
         return false;
