@@ -54,9 +54,10 @@ int64_t parse_decimal_in(const char* begin, const char* end, int64_t low, int64_
 // are kept; overflow throws std::out_of_range, a non-number
 // std::invalid_argument.
 float parse_float(const char* begin, const char* end);
-// Fixed notation with six decimals, trailing zeros dropped ("3.", "0.25");
-// only a non-zero value that this would write as 0 (such as 1e-7) is
-// written instead in the shortest text that reads back to the same float.
+// Fixed notation with six decimals, trailing zeros dropped ("3.", "0.25"),
+// where that text reads back within a millionth of the value; otherwise
+// (small values such as 6e-07, or -0.0152485) the shortest text that reads
+// back as exactly the same float.
 void append_float(std::string& out, float value);
 // Decimal text of an integer.
 template <typename T>

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,7 +74,7 @@ TEST(SamLine, RebuiltLinesKeepEveryValue) {
              columns("4M\t=\t150\t54\tACGT\t+,-.\tXa:A:q\tXh:H:1AE3\tXz:Z:two words")},
             {columns("*\tchr2\t7\t-3\tN\t!\tXi:i:-2147483648\tXu:i:4294967295"), ""},
             {columns("*\t*\t0\t0\t*\t*\tXf:f:3.0\tXg:f:0.25\tXs:f:-1e-07\tXt:f:1e-40\tXp:f:0.1234567"),
-             columns("*\t*\t0\t0\t*\t*\tXf:f:3.\tXg:f:0.25\tXs:f:-1e-07\tXt:f:9.99995e-41\tXp:f:0.123457")},
+             columns("*\t*\t0\t0\t*\t*\tXf:f:3.\tXg:f:0.25\tXs:f:-1e-07\tXt:f:1e-40\tXp:f:0.1234567")},
             {columns("*\t*\t0\t0\t*\t*\tBc:B:c,-128,127\tBC:B:C,0,255\tBs:B:s,-32768\tBS:B:S,65535\t"
                      "Bi:B:i,-2147483648,7\tBI:B:I,4294967295\tBf:B:f,0.5,-2.\tBe:B:c\tBx:B:x"),
              ""},
@@ -143,6 +146,36 @@ TEST(SamLine, LinesThatCannotBePackedAreRefusedWithoutARecord) {
         size_t count = 1;
         handler.get_num_alignments(count);
         EXPECT_EQ(count, 0u);
+    }
+}
+
+// f values keep six decimals where those hold the value to a millionth of
+// it; other values, small ones above all, get the shortest text that reads
+// back as the same float. B:f elements follow the same rule.
+TEST(SamLine, FloatTextKeepsTheStoredValue) {
+    const std::pair<std::string, std::string> cases[] = {
+            {"6e-7", "6e-07"},           {"1.5e-6", "1.5e-06"},   {"-0.0152485", "-0.0152485"},
+            {"0.1234567", "0.1234567"},  {"3.25", "3.25"},        {"3.0", "3."},
+            {"0", "0."},                 {"0.000001", "0.000001"},   {"123456.7", "123456.703125"},
+            {"1e10", "10000000000."},    {"1e-40", "1e-40"},
+    };
+    auto line = [](const std::string& f, const std::string& b) {
+        return columns("*\t*\t0\t0\t*\t*\tXf:f:" + f + "\tXb:B:f," + b + "," + b);
+    };
+    BAMFileHandler handler;
+    ASSERT_TRUE(handler.add_header_lines(HEADER));
+    for (const auto& [given, written] : cases) {
+        EXPECT_EQ(rebuilt(handler, line(given, given)), line(written, written));
+    }
+    // Across magnitudes and signs, the text reads back within a millionth.
+    for (float magnitude = 1e-30f; magnitude < 1e30f; magnitude *= 1.37f) {
+        for (const float value : {magnitude, -magnitude}) {
+            char text[32];
+            const std::string given(text, std::to_chars(text, text + sizeof text, value).ptr);
+            const std::string out = rebuilt(handler, line(given, given));
+            const std::string f = out.substr(out.find("Xf:f:") + 5, out.find("\tXb") - out.find("Xf:f:") - 5);
+            EXPECT_LE(std::fabs(std::strtof(f.c_str(), nullptr) - value), 1e-6 * std::fabs(value)) << given << " " << f;
+        }
     }
 }
 
