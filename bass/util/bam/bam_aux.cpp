@@ -390,6 +390,52 @@ bool read_aux_binary(BAMFileHandler::BamBuffer& buffer, AuxData& field) {
     }
 }
 
+const AuxData* placeholder_cigar_field(const BAMFileHandler::BamRecord& record) {
+    if (record.cigar.empty() || (record.cigar[0] & 15) != 4 ||
+        (record.cigar[0] >> 4) < uint32_t(std::max(record.l_seq, 0))) {
+        return nullptr;
+    }
+    for (const AuxData& field : record.aux) {
+        if (field.tag == "CG" && field.type == 'B') {
+            return &field;
+        }
+    }
+    return nullptr;
+}
+
+bool cigar_fits_sequence(const BAMFileHandler::BamRecord& record, std::string& error) {
+    if (record.l_seq <= 0 || record.cigar.empty()) {
+        return true;
+    }
+    const char* operations = reinterpret_cast<const char*>(record.cigar.data());
+    size_t count = record.cigar.size();
+    const AuxData* real_cigar = placeholder_cigar_field(record);
+    if (real_cigar != nullptr) {
+        // Readers take the real CIGAR only from 32-bit words; otherwise the
+        // placeholder itself is what they check.
+        const auto& array = boost::any_cast<const AuxNumericalArray&>(real_cigar->value);
+        if ((array.subtype == 'I' || array.subtype == 'i') &&
+            array.data.size() >= size_t(array.count) * sizeof(uint32_t)) {
+            operations = array.data.data();
+            count = array.count;
+        }
+    }
+    uint64_t query_length = 0;
+    for (size_t k = 0; k < count; ++k) {
+        uint32_t operation;
+        std::memcpy(&operation, operations + k * sizeof operation, sizeof operation);
+        if (consumes_query(operation & 15)) {
+            query_length += operation >> 4;
+        }
+    }
+    if (query_length != uint64_t(record.l_seq)) {
+        error = "CIGAR query length " + std::to_string(query_length) + " does not match SEQ length " +
+                std::to_string(record.l_seq);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace bam
 }  // namespace util
 }  // namespace bass

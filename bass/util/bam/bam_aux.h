@@ -37,6 +37,17 @@ void write_aux_binary(char*& out, const AuxData& field);
 // past the end throw (BamBuffer).
 bool read_aux_binary(BAMFileHandler::BamBuffer& buffer, AuxData& field);
 
+// The CG field that holds the real CIGAR when the record's own is a
+// placeholder (first operation a soft clip of the whole sequence); null
+// otherwise.
+const AuxData* placeholder_cigar_field(const BAMFileHandler::BamRecord& record);
+
+// Whether the query bases of the record's CIGAR (of the real one in the CG
+// field, for a placeholder) add up to its sequence length, as every reader
+// demands; a record without CIGAR or without sequence passes. False with the
+// reason in `error` otherwise.
+bool cigar_fits_sequence(const BAMFileHandler::BamRecord& record, std::string& error);
+
 }  // namespace bam
 }  // namespace util
 }  // namespace bass

@@ -268,7 +268,8 @@ private:
     bool check_indexable() const;
     // What update_sam_line would refuse: CIGAR codes without a letter,
     // reference ids outside the list, a CG field that cannot hold the real
-    // CIGAR of a placeholder.
+    // CIGAR of a placeholder, a CIGAR whose query length is not the
+    // sequence's.
     bool check_sam_line_fields(const BamRecord& record) const;
     // The record's SAM text into `line`.
     bool build_sam_line(const BamRecord& record, std::string& line) const;

@@ -41,6 +41,11 @@ inline bool consumes_reference(uint32_t code) {
     return code == 0 || code == 2 || code == 3 || code == 7 || code == 8;
 }
 
+// True for M, I, S, = and X: operations that consume query bases.
+inline bool consumes_query(uint32_t code) {
+    return code == 0 || code == 1 || code == 4 || code == 7 || code == 8;
+}
+
 // Element width of a B array subtype; 0 for a letter that has none.
 size_t aux_array_element_size(char subtype);
 

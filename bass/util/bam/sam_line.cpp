@@ -46,22 +46,6 @@ bool numeric_column(const Token& token, int64_t low, int64_t high, int64_t& valu
     }
 }
 
-// The CG field that holds the real CIGAR when the record's own is a
-// placeholder (first operation a soft clip of the whole sequence); null
-// otherwise.
-const BAMFileHandler::AuxData* placeholder_cigar_field(const BAMFileHandler::BamRecord& record) {
-    if (record.cigar.empty() || (record.cigar[0] & 15) != 4 ||
-        (record.cigar[0] >> 4) < uint32_t(std::max(record.l_seq, 0))) {
-        return nullptr;
-    }
-    for (const BAMFileHandler::AuxData& field : record.aux) {
-        if (field.tag == "CG" && field.type == 'B') {
-            return &field;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRecord& record) {
@@ -132,6 +116,9 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
         }
         pack_phred_string(qual_text, record);
     }
+    if (!cigar_fits_sequence(record, m_error_message)) {
+        return false;
+    }
 
     // Optional fields: tab-delimited pieces after QUAL. Every tab opens a
     // piece, so a tab at the end of the line leaves an empty (invalid) one.
@@ -183,7 +170,7 @@ bool BAMFileHandler::check_sam_line_fields(const BamRecord& record) const {
             return false;
         }
     }
-    return true;
+    return cigar_fits_sequence(record, m_error_message);
 }
 
 bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) const {

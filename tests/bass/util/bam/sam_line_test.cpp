@@ -1,7 +1,5 @@
 // SAM alignment lines to records and back.
-#include "bass/util/bam/bam_file.h"
-
-#include <gtest/gtest.h>
+#include "bam_test_files.h"
 
 #include <charconv>
 #include <cmath>
@@ -10,7 +8,7 @@
 #include <string>
 #include <vector>
 
-using bass::util::bam::BAMFileHandler;
+using bam_test::BAMFileHandler;
 using Record = BAMFileHandler::BamRecord;
 
 namespace {
@@ -147,6 +145,62 @@ TEST(SamLine, LinesThatCannotBePackedAreRefusedWithoutARecord) {
         handler.get_num_alignments(count);
         EXPECT_EQ(count, 0u);
     }
+}
+
+// Readers stop at a record whose CIGAR does not describe its sequence, and
+// with it at every record after it. H and P consume no query, SEQ "*" has
+// none to compare, and for an over-long CIGAR the real one counts.
+TEST(SamLine, CigarQueryLengthMustMatchTheSequence) {
+    std::string long_cigar;
+    for (int i = 0; i < 40000; ++i) {
+        long_cigar += "1M1I";
+    }
+    struct Case {
+        std::string cigar;
+        std::string seq;
+        size_t query;  // bases the CIGAR consumes
+    };
+    const Case cases[] = {
+            {"3M", "ACGT", 3},
+            {"5M", "ACGT", 5},
+            {"2H1S2M1I3D1N1P2=1X2H", "ACGTACG", 7},
+            {"2H1S2M1I3D1N1P2=1X2H", "ACGTAC", 7},
+            {"4M", "*", 4},
+            {long_cigar, std::string(80000, 'A'), 80000},
+            {long_cigar, std::string(79999, 'A'), 80000},
+    };
+    for (const Case& c : cases) {
+        for (const char* flag : {"0", "4"}) {
+            BAMFileHandler handler;
+            const bool fits = c.seq == "*" || c.seq.size() == c.query;
+            EXPECT_EQ(handler.add_alignment_sam("r\t" + std::string(flag) + "\t*\t0\t0\t" + c.cigar + "\t*\t0\t0\t" +
+                                                c.seq + "\t*"),
+                      fits)
+                    << c.cigar.substr(0, 20) << " " << c.seq.size();
+            if (!fits) {
+                EXPECT_EQ(handler.error_message(), "Sam to Bam parsing failed: CIGAR query length " +
+                                                           std::to_string(c.query) + " does not match SEQ length " +
+                                                           std::to_string(c.seq.size()));
+            }
+        }
+    }
+
+    // Such a record is not written, and not taken from a BAM file either.
+    BAMFileHandler handler;
+    Record record;
+    ASSERT_TRUE(handler.parse_sam_line_to_bam_record("r\t0\t*\t0\t0\t4M\t*\t0\t0\tACGT\t*", record));
+    std::vector<char> bytes;
+    ASSERT_TRUE(handler.serialise_bam_record_to_buffer(record, bytes));
+    record.cigar = {3 << 4};
+    EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
+    const uint32_t three_matches = 3 << 4;
+    std::memcpy(bytes.data() + 36 + 2, &three_matches, 4);  // the CIGAR word after the name "r"
+    std::vector<char> stream = bam_test::bam_header("", {});
+    stream.insert(stream.end(), bytes.begin(), bytes.end());
+    const std::string path = bam_test::temp_path("cigar_mismatch.bam");
+    bam_test::write_bgzf(path, stream);
+    EXPECT_FALSE(handler.read_from_bam_file(path));
+    EXPECT_EQ(handler.error_message(), "SAM line generation failed: CIGAR query length 3 does not match SEQ length 4");
 }
 
 // f values keep six decimals where those hold the value to a millionth of
