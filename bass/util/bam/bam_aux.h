@@ -13,10 +13,12 @@ namespace bam {
 
 using AuxData = BAMFileHandler::AuxData;
 
-// One tab-free optional field of a SAM line. False with `error` for a piece
-// of the wrong shape or type letter; numeric values that do not convert
-// throw std::invalid_argument or std::out_of_range.
-bool parse_aux_text(const std::string& piece, AuxData& field, std::string& error,
+// One tab-free optional field of a SAM line, [begin, end). False with
+// `error` for a piece of the wrong shape or type letter, or a value no
+// reader takes (an A that is not a printable character, an H of odd
+// length); numeric values that do not
+// convert throw std::invalid_argument or std::out_of_range.
+bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::string& error,
                     const std::string& file_name);
 
 // Appends the field's SAM text. False with `error` for an unknown type

@@ -35,6 +35,36 @@ bool starts_with(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
+// Whether the line is its record type alone or followed by tab-separated
+// fields, each a two-character key, ':' and a value, as readers demand
+// (a "@CO" line takes any text after its tab).
+bool well_formed_header_line(const std::string& line, const std::string& type) {
+    if (line == type) {
+        return true;
+    }
+    if (line.compare(0, type.size(), type) != 0 || line.size() == type.size() || line[type.size()] != '\t') {
+        return false;
+    }
+    if (type == "@CO") {
+        return true;
+    }
+    size_t start = type.size() + 1;
+    while (true) {
+        const size_t stop = std::min(line.find('\t', start), line.size());
+        if (stop - start < 3 || line[start + 2] != ':') {
+            return false;
+        }
+        if (stop == line.size()) {
+            return true;
+        }
+        start = stop + 1;
+    }
+}
+
+std::string malformed_line_message(const std::string& type, const std::string& line) {
+    return "Malformed " + type + " line encountered in header lines: " + line;
+}
+
 // "major.minor" with a major of 1 and a minor of 0 or more, nothing else.
 bool parse_version(const std::string& text, int& major, int& minor) {
     const size_t dot = text.find('.');
@@ -196,6 +226,10 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
             if (!parse_hd_line(line, hd, m_error_message)) {
                 return false;
             }
+            if (!well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
+                return false;
+            }
             hd_seen = true;
             minor = hd.minor;
             sort_order = hd.sort_order;
@@ -211,8 +245,8 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
                                                           INT32_MIN, INT32_MAX));
                 }
             }
-            if (ref.name.empty() || ref.length <= 0) {
-                m_error_message = "Malformed @SQ line encountered in header lines: " + line;
+            if (ref.name.empty() || ref.length <= 0 || !well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
                 return false;
             }
             // Readers refuse a header naming one reference twice.
@@ -230,8 +264,21 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
                                   "' line encountered in @HD header line with VN < 1.3: " + line;
                 return false;
             }
+            if (!well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
+                return false;
+            }
+            // Readers refuse read groups and programs without an identifier.
+            if (line.find("\tID:") == std::string::npos) {
+                m_error_message = "Mandatory 'ID' field not found in " + type + " header line: " + line;
+                return false;
+            }
             new_lines += line + '\n';
         } else if (type == "@CO") {
+            if (!well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
+                return false;
+            }
             new_lines += line + '\n';
         } else {
             m_error_message = "Invalid line encountered in header lines: " + line;

@@ -66,7 +66,6 @@ TEST(SamLine, RebuiltLinesKeepEveryValue) {
         std::string expected;  // empty: the input unchanged
     };
     const Case cases[] = {
-            {columns("4M\t*\t0\t0\t*\tIIII"), columns("4M\t*\t0\t0\t*\t*")},
             {columns("4M\t*\t0\t0\tACGU\t*"), columns("4M\t*\t0\t0\tACGT\t*")},
             {columns("4M\tchr1\t150\t54\tACGT\t+,-.\tXa:A:q\tXh:H:1AE3\tXz:Z:two words"),
              columns("4M\t=\t150\t54\tACGT\t+,-.\tXa:A:q\tXh:H:1AE3\tXz:Z:two words")},
@@ -123,6 +122,16 @@ TEST(SamLine, LinesThatCannotBePackedAreRefusedWithoutARecord) {
             {columns("M\t*\t0\t0\t*\t*"), "Invalid cigar op length detected in 'M'"},
             {columns("268435456M\t*\t0\t0\t*\t*"), "Invalid cigar op length detected in '268435456M'"},
             {columns("4M\t*\t0\t0\tACGT\t!!!"), "QUAL length 3 does not match SEQ length 4"},
+            {columns("4M\t*\t0\t0\t*\tIIII"), "QUAL length 4 does not match SEQ length 0"},
+            {columns("2M\t*\t0\t0\tAC\t!\x7f"), "Invalid quality code detected"},
+            {columns("2M\t*\t0\t0\tAC\t!\x01"), "Invalid quality code detected"},
+            {"@r\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*", "Read name may not begin with '@': @r"},
+            {"r 4 * 0 0 * * 0 0 * *", "Malformed SAM line detected"},
+            {" r\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*", "Malformed SAM line detected"},
+            {"r\t4\t*\t0\t0\t*\t\t*\t0\t0\t*\t*", "Malformed SAM line detected"},
+            {columns("*\t*\t0\t0\t*\t*\tXa:A:"), "Invalid aux data detected: Xa:A:"},
+            {columns("*\t*\t0\t0\t*\t*\tXa:A:\x01"), "Invalid aux data detected: Xa:A:\x01"},
+            {columns("*\t*\t0\t0\t*\t*\tXh:H:1AE"), "Invalid aux data detected: Xh:H:1AE"},
             {std::string(255, 'n') + "\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*", "Read name longer than 254 characters: "},
             {"r\t4\t*\t0\t256\t*\t*\t0\t0\t*\t*", "Malformed SAM line detected"},
             {"r\t4\t*\t-1\t0\t*\t*\t0\t0\t*\t*", "Malformed SAM line detected"},
