@@ -56,8 +56,10 @@ public:
 
     // One alignment, laid out as the BAM record. `sam_line` is the SAM text
     // of the record: the parsed line, or the text rebuilt by update_sam_line.
-    // Records read from a BAM file keep it empty; their text is built when
-    // get_alignment_sam or write_to_sam_file asks for it.
+    // The handler's records keep it empty when it is the text the record
+    // rebuilds to (always for records read from a BAM file, and for most
+    // added SAM lines); that text is built when get_alignment_sam or
+    // write_to_sam_file asks for it.
     struct BamRecord {
         int32_t ref_id = 0;
         int32_t pos = 0;
@@ -264,6 +266,9 @@ private:
     int32_t reference_id(const std::string& name) const;
     // Replaces the reference list and the name index with it.
     void set_references(std::vector<RefSeq> references);
+
+    // parse_sam_line_to_bam_record without filling `sam_line`.
+    bool parse_sam_fields(const std::string& line, BamRecord& record);
 
     bool check_indexable() const;
     // What update_sam_line would refuse: CIGAR codes without a letter,

@@ -36,6 +36,12 @@ constexpr uint32_t MAX_CIGAR_OP_LENGTH = (1u << 28) - 1;
 constexpr size_t MAX_CIGAR_OPS = 65535;              // n_cigar_op is 16 bits
 constexpr int64_t MAX_BAI_POSITION = int64_t(1) << 29;  // end of the BAI binning range
 
+// White space as SAM text separates its tokens (that of the "C" locale,
+// whatever locale the application has set).
+inline bool is_sam_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // True for M, D, N, = and X: operations that consume reference bases.
 inline bool consumes_reference(uint32_t code) {
     return code == 0 || code == 2 || code == 3 || code == 7 || code == 8;

@@ -5,6 +5,7 @@
 #include "bass/util/bam/bam_file.h"
 #include "bass/util/bam/bam_format.h"
 
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -230,14 +231,19 @@ bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
     const uint8_t* qual = reinterpret_cast<const uint8_t*>(buffer.take(uint64_t(record.l_seq)));
     record.qual.assign(qual, qual + record.l_seq);
 
+    // Collected aside, so that the record's list holds just its fields.
+    thread_local std::vector<AuxData> fields;
+    fields.clear();
     while (buffer.position < record_end) {
         AuxData field;
         if (!read_aux_binary(buffer, field)) {
             m_error_message = "Invalid auxiliary data type found in alignment record in " + m_file_name;
             return false;
         }
-        record.aux.push_back(std::move(field));
+        fields.push_back(std::move(field));
     }
+    record.aux.reserve(fields.size());
+    std::move(fields.begin(), fields.end(), std::back_inserter(record.aux));
     if (buffer.position != record_end) {
         m_error_message = "BAM file block length mismatch in file " + m_file_name;
         return false;

@@ -4,7 +4,6 @@
 #include "bass/util/bam/bam_format.h"
 #include "bass/util/bam/sam_order.h"
 
-#include <cctype>
 #include <stdexcept>
 
 namespace bass {
@@ -17,11 +16,11 @@ std::vector<std::string> whitespace_tokens(const std::string& line) {
     std::vector<std::string> tokens;
     size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) {
+        while (i < line.size() && is_sam_space(line[i])) {
             ++i;
         }
         const size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
+        while (i < line.size() && !is_sam_space(line[i])) {
             ++i;
         }
         if (i > start) {

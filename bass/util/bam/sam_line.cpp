@@ -4,7 +4,6 @@
 #include "bass/util/bam/bam_format.h"
 
 #include <algorithm>
-#include <cctype>
 #include <iterator>
 #include <stdexcept>
 
@@ -21,17 +20,13 @@ struct Token {
     std::string text() const { return std::string(begin, end); }
 };
 
-bool is_space(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
 // The next whitespace-separated token at or after `p`.
 Token next_token(const char*& p, const char* end) {
-    while (p != end && is_space(*p)) {
+    while (p != end && is_sam_space(*p)) {
         ++p;
     }
     Token token{p, p};
-    while (p != end && !is_space(*p)) {
+    while (p != end && !is_sam_space(*p)) {
         ++p;
     }
     token.end = p;
@@ -51,6 +46,14 @@ bool numeric_column(const Token& token, int64_t low, int64_t high, int64_t& valu
 }  // namespace
 
 bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRecord& record) {
+    if (!parse_sam_fields(line, record)) {
+        return false;
+    }
+    record.sam_line = line;
+    return true;
+}
+
+bool BAMFileHandler::parse_sam_fields(const std::string& line, BamRecord& record) {
     const char* p = line.data();
     const char* const end = p + line.size();
     int64_t flag = 0, pos = 0, mapq = 0, next_pos = 0, tlen = 0;
@@ -159,8 +162,6 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
         record.aux.push_back(std::move(field));
         p = piece_follows ? stop + 1 : end;
     }
-
-    record.sam_line = line;
     return true;
 }
 
