@@ -80,6 +80,13 @@ TEST(SamLine, RebuiltLinesKeepEveryValue) {
     ASSERT_TRUE(handler.add_header_lines(HEADER));
     for (const Case& c : cases) {
         EXPECT_EQ(rebuilt(handler, c.input), c.expected.empty() ? c.input : c.expected);
+        // Added to the handler, the line comes back as it was given.
+        ASSERT_TRUE(handler.add_alignment_sam(c.input)) << handler.error_message();
+        size_t count = 0;
+        handler.get_num_alignments(count);
+        std::string line;
+        ASSERT_TRUE(handler.get_alignment_sam(count - 1, line));
+        EXPECT_EQ(line, c.input);
     }
 }
 
