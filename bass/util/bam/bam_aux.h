@@ -16,8 +16,8 @@ using AuxData = BAMFileHandler::AuxData;
 // One tab-free optional field of a SAM line, [begin, end). False with
 // `error` for a piece of the wrong shape or type letter, or a value no
 // reader takes (an A that is not a printable character, an H of odd
-// length); numeric values that do not
-// convert throw std::invalid_argument or std::out_of_range.
+// length); numeric values that do not convert throw std::invalid_argument
+// or std::out_of_range.
 bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::string& error,
                     const std::string& file_name);
 
