@@ -116,15 +116,21 @@ bool parse_array(const char* begin, const char* end, std::string_view piece, Aux
         return false;
     }
     array.subtype = *begin;
-    const size_t count = size_t(std::count(begin, end, ','));
-    if (count == 0) {
-        return true;  // the subtype alone: an empty array (the BAM writer refuses unknown subtypes)
+    // Readers take the subtype alone (an empty array) or followed by a comma
+    // and the elements, and no subtype they do not know.
+    if (end - begin > 1 && begin[1] != ',') {
+        error = "Invalid aux data detected: " + std::string(piece);
+        return false;
     }
     const size_t element_size = aux_array_element_size(array.subtype);
     if (element_size == 0) {
         error = std::string("Invalid auxiliary array subtype '") + array.subtype +
                 "' in aux data: " + std::string(piece);
         return false;
+    }
+    const size_t count = size_t(std::count(begin, end, ','));
+    if (count == 0) {
+        return true;
     }
     if (count > std::numeric_limits<uint32_t>::max()) {
         throw std::out_of_range("too many array elements in aux data: " + std::string(piece));

@@ -73,7 +73,7 @@ TEST(SamLine, RebuiltLinesKeepEveryValue) {
             {columns("*\t*\t0\t0\t*\t*\tXf:f:3.0\tXg:f:0.25\tXs:f:-1e-07\tXt:f:1e-40\tXp:f:0.1234567"),
              columns("*\t*\t0\t0\t*\t*\tXf:f:3.\tXg:f:0.25\tXs:f:-1e-07\tXt:f:1e-40\tXp:f:0.1234567")},
             {columns("*\t*\t0\t0\t*\t*\tBc:B:c,-128,127\tBC:B:C,0,255\tBs:B:s,-32768\tBS:B:S,65535\t"
-                     "Bi:B:i,-2147483648,7\tBI:B:I,4294967295\tBf:B:f,0.5,-2.\tBe:B:c\tBx:B:x"),
+                     "Bi:B:i,-2147483648,7\tBI:B:I,4294967295\tBf:B:f,0.5,-2.\tBe:B:c"),
              ""},
     };
     BAMFileHandler handler;
@@ -150,6 +150,8 @@ TEST(SamLine, LinesThatCannotBePackedAreRefusedWithoutARecord) {
             {columns("*\t*\t0\t0\t*\t*\tXi-i:5"), "Invalid aux data detected: Xi-i:5"},
             {columns("*\t*\t0\t0\t*\t*\tXq:Q:5"), "Invalid auxiliary data type) 'Q' found in alignment record in "},
             {columns("*\t*\t0\t0\t*\t*\tXb:B:x,1"), "Invalid auxiliary array subtype 'x' in aux data: Xb:B:x,1"},
+            {columns("*\t*\t0\t0\t*\t*\tXb:B:x"), "Invalid auxiliary array subtype 'x' in aux data: Xb:B:x"},
+            {columns("*\t*\t0\t0\t*\t*\tXb:B:c5"), "Invalid aux data detected: Xb:B:c5"},
     };
     for (const Case& c : cases) {
         BAMFileHandler handler;

@@ -220,6 +220,7 @@ EDGE_CASES = [  # (header lines after the standard header, record line)
     (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXA:A:"),
     (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXA:A:\xc3"),
     (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXH:H:1AE"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXB:B:x"),
     (b"@RG\tID:a\tDS:two words\n@PG\tID:p\n@CO\tfree text\n", GOOD_RECORD),
     (b"@RG\tSM:x\n", GOOD_RECORD),
     (b"@PG\tPN:x\n", GOOD_RECORD),
