@@ -226,10 +226,10 @@ TEST(SamLine, CigarQueryLengthMustMatchTheSequence) {
 // back as the same float. B:f elements follow the same rule.
 TEST(SamLine, FloatTextKeepsTheStoredValue) {
     const std::pair<std::string, std::string> cases[] = {
-            {"6e-7", "6e-07"},           {"1.5e-6", "1.5e-06"},   {"-0.0152485", "-0.0152485"},
-            {"0.1234567", "0.1234567"},  {"3.25", "3.25"},        {"3.0", "3."},
-            {"0", "0."},                 {"0.000001", "0.000001"},   {"123456.7", "123456.703125"},
-            {"1e10", "10000000000."},    {"1e-40", "1e-40"},
+            {"6e-7", "6e-07"},          {"1.5e-6", "1.5e-06"},         {"-0.0152485", "-0.0152485"},
+            {"0.1234567", "0.1234567"}, {"3.25", "3.25"},              {"3.0", "3."},
+            {"0", "0."},                {"0.000001", "0.000001"},      {"123456.7", "123456.703125"},
+            {"1e10", "10000000000."},   {"1e-40", "1e-40"},
     };
     auto line = [](const std::string& f, const std::string& b) {
         return columns("*\t*\t0\t0\t*\t*\tXf:f:" + f + "\tXb:B:f," + b + "," + b);
