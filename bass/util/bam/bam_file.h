@@ -287,6 +287,11 @@ private:
         // far: whether that is a length mismatch or a read past the end of
         // the file is known only once the whole file is in.
         bool wait_for_end = false;
+        // How far the header has been walked while its blocks came in (each
+        // byte of it is walked once): the offset reached, and the references
+        // still to pass (-1 until their count is in).
+        uint64_t header_walked = 0;
+        int64_t references_left = -1;
     };
     // Decodes what `bytes` holds from `state.consumed` on: the header first,
     // then every complete record (at the end of the file, everything left).

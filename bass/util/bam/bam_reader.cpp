@@ -74,39 +74,28 @@ bool BAMFileHandler::read_from_bam_file(const std::string& path) {
 
 namespace {
 
-// Whether the header and reference list lie wholly in the buffer.
-bool header_complete(const BAMFileHandler::BamBuffer& buffer) {
-    const char* p = buffer.data + buffer.position;
-    uint64_t left = buffer.remaining();
-    auto skip_sized = [&](uint64_t extra) {  // a 32-bit length, that many bytes, then `extra`
-        if (left < 4) {
-            return false;
-        }
-        uint32_t length;
-        std::memcpy(&length, p, 4);
-        if (left - 4 < uint64_t(length) + extra) {
-            return false;
-        }
-        p += 4 + uint64_t(length) + extra;
-        left -= 4 + uint64_t(length) + extra;
-        return true;
+// Whether the header and reference list lie wholly in `bytes` (the stream
+// from its start), walking on from where `state` says earlier calls got.
+bool header_complete(const std::vector<char>& bytes, uint64_t& walked, int64_t& references_left) {
+    auto u32_at = [&](uint64_t offset) {
+        uint32_t value;
+        std::memcpy(&value, bytes.data() + offset, 4);
+        return value;
     };
-    if (left < 4) {
-        return false;
-    }
-    p += 4;
-    left -= 4;
-    if (!skip_sized(0) || left < 4) {
-        return false;
-    }
-    uint32_t n_ref;
-    std::memcpy(&n_ref, p, 4);
-    p += 4;
-    left -= 4;
-    for (uint32_t r = 0; r < n_ref; ++r) {
-        if (!skip_sized(4)) {
+    const uint64_t size = bytes.size();
+    if (references_left < 0) {  // magic, l_text, text, n_ref
+        if (size < 8 || size - 8 < uint64_t(u32_at(4)) + 4) {
             return false;
         }
+        walked = 8 + uint64_t(u32_at(4));
+        references_left = int64_t(u32_at(walked));
+        walked += 4;
+    }
+    for (; references_left > 0; --references_left) {  // l_name, name, l_ref
+        if (size - walked < 4 || size - walked - 4 < uint64_t(u32_at(walked)) + 4) {
+            return false;
+        }
+        walked += 8 + uint64_t(u32_at(walked));
     }
     return true;
 }
@@ -129,7 +118,7 @@ bool BAMFileHandler::decode_bam_stream(const std::vector<char>& bytes, DecodeSta
     buffer.size = bytes.size();
     buffer.position = state.consumed;
     if (!state.header_done) {
-        if (!at_end && !header_complete(buffer)) {
+        if (!at_end && !header_complete(bytes, state.header_walked, state.references_left)) {
             return true;
         }
         if (!decode_bam_header(buffer, path)) {
