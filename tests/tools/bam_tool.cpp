@@ -5,6 +5,7 @@
 //                                            indexed when "index" is given)
 //   bam_tool bam2sam IN.bam OUT.sam           BAM file to SAM
 //   bam_tool bam2bam IN.bam OUT.bam [index]   BAM file read and written again
+//   bam_tool sam2sam IN.sam OUT.sam           SAM file read and written again
 //   bam_tool print-index IN.bai               dump of an index
 //
 // Failures print the handler's error text on stderr and exit with 1; an
@@ -47,11 +48,17 @@ int run(int argc, char** argv) {
         }
         return 0;
     }
+    if (command == "sam2sam" && argc == 4) {
+        if (!handler.read_from_sam_file(argv[2]) || !handler.write_to_sam_file(argv[3])) {
+            return fail(handler);
+        }
+        return 0;
+    }
     if (command == "print-index" && argc == 3) {
         return handler.print_index_from_file(argv[2]) ? 0 : fail(handler);
     }
     std::cerr << "usage: bam_tool sam2bam IN.sam OUT.bam [index] | bam2sam IN.bam OUT.sam | "
-                 "bam2bam IN.bam OUT.bam [index] | print-index IN.bai"
+                 "bam2bam IN.bam OUT.bam [index] | sam2sam IN.sam OUT.sam | print-index IN.bai"
               << std::endl;
     return 64;
 }

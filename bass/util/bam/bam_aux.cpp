@@ -7,6 +7,7 @@
 #include <charconv>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 
 namespace bass {
 namespace util {
@@ -106,42 +107,44 @@ void put_element(AuxNumericalArray& array, size_t k, T value) {
     std::memcpy(array.data.data() + k * sizeof(T), &value, sizeof(T));
 }
 
-// "c,1,2,3": elements range-checked for their subtype, never truncated.
-bool parse_array(const std::string& value, const std::string& piece, AuxNumericalArray& array,
+// "c,1,2,3" in [begin, end) of the field `piece`: elements range-checked for
+// their subtype, never truncated.
+bool parse_array(const char* begin, const char* end, std::string_view piece, AuxNumericalArray& array,
                  std::string& error) {
-    if (value.empty()) {
-        error = "Invalid aux data detected: " + piece;
+    if (begin == end) {
+        error = "Invalid aux data detected: " + std::string(piece);
         return false;
     }
-    array.subtype = value[0];
-    const size_t count = size_t(std::count(value.begin(), value.end(), ','));
-    if (count == 0) {
-        return true;  // the subtype alone: an empty array (the BAM writer refuses unknown subtypes)
+    array.subtype = *begin;
+    // Readers take the subtype alone (an empty array) or followed by a comma
+    // and the elements, and no subtype they do not know.
+    if (end - begin > 1 && begin[1] != ',') {
+        error = "Invalid aux data detected: " + std::string(piece);
+        return false;
     }
     const size_t element_size = aux_array_element_size(array.subtype);
     if (element_size == 0) {
         error = std::string("Invalid auxiliary array subtype '") + array.subtype +
-                "' in aux data: " + piece;
+                "' in aux data: " + std::string(piece);
         return false;
     }
+    const size_t count = size_t(std::count(begin, end, ','));
+    if (count == 0) {
+        return true;
+    }
     if (count > std::numeric_limits<uint32_t>::max()) {
-        throw std::out_of_range("too many array elements in aux data: " + piece);
+        throw std::out_of_range("too many array elements in aux data: " + std::string(piece));
     }
     array.count = uint32_t(count);
     array.data.assign(count * element_size, 0);
 
     size_t k = 0;
-    size_t start = std::min<size_t>(2, value.size());
+    const char* b = begin + std::min<ptrdiff_t>(2, end - begin);
     while (true) {
-        size_t stop = value.find(',', start);
-        if (stop == std::string::npos) {
-            stop = value.size();
-        }
+        const char* e = std::find(b, end, ',');
         if (k >= count) {
             throw std::runtime_error(BUFFER_END_WRITING);
         }
-        const char* b = value.data() + start;
-        const char* e = value.data() + stop;
         switch (array.subtype) {
             case 'c': put_element(array, k, int8_t(parse_decimal_in(b, e, INT8_MIN, INT8_MAX))); break;
             case 'C': put_element(array, k, uint8_t(parse_decimal_in(b, e, 0, UINT8_MAX))); break;
@@ -152,35 +155,40 @@ bool parse_array(const std::string& value, const std::string& piece, AuxNumerica
             default: put_element(array, k, parse_float(b, e)); break;
         }
         ++k;
-        if (stop == value.size()) {
+        if (e == end) {
             break;
         }
-        start = stop + 1;
+        b = e + 1;
     }
     return true;
 }
 
 }  // namespace
 
-bool parse_aux_text(const std::string& piece, AuxData& field, std::string& error,
+bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::string& error,
                     const std::string& file_name) {
-    if (piece.size() < 5 || piece[2] != ':' || piece[4] != ':') {
-        error = "Invalid aux data detected: " + piece;
+    const size_t size = size_t(end - begin);
+    if (size < 5 || begin[2] != ':' || begin[4] != ':') {
+        error = "Invalid aux data detected: " + std::string(begin, end);
         return false;
     }
-    field.tag = piece.substr(0, 2);
-    field.type = piece[3];
-    const std::string value = piece.substr(5);
-    const char* b = value.data();
-    const char* e = b + value.size();
+    field.tag.assign(begin, 2);
+    field.type = begin[3];
+    const char* b = begin + 5;
     switch (field.type) {
         case 'A':
-            field.value = value.empty() ? char(0) : value[0];
+            // Readers take a printable character only (an empty value would
+            // put a NUL into the SAM text).
+            if (b == end || *b < ' ' || *b > '~') {
+                error = "Invalid aux data detected: " + std::string(begin, end);
+                return false;
+            }
+            field.value = *b;
             return true;
         case 'i': {
             // SAM integers reach 2^32 - 1; those above the signed range are
             // held unsigned.
-            const int64_t number = parse_decimal_in(b, e, INT32_MIN, UINT32_MAX);
+            const int64_t number = parse_decimal_in(b, end, INT32_MIN, UINT32_MAX);
             if (number > INT32_MAX) {
                 field.type = 'I';
                 field.value = static_cast<unsigned int>(number);
@@ -190,15 +198,22 @@ bool parse_aux_text(const std::string& piece, AuxData& field, std::string& error
             return true;
         }
         case 'f':
-            field.value = parse_float(b, e);
+            field.value = parse_float(b, end);
+            return true;
+        case 'H':
+            // Readers take hex text only as whole bytes.
+            if ((end - b) % 2 != 0) {
+                error = "Invalid aux data detected: " + std::string(begin, end);
+                return false;
+            }
+            field.value = std::string(b, end);
             return true;
         case 'Z':
-        case 'H':
-            field.value = value;
+            field.value = std::string(b, end);
             return true;
         case 'B': {
             AuxNumericalArray array;
-            if (!parse_array(value, piece, array, error)) {
+            if (!parse_array(b, end, std::string_view(begin, size), array, error)) {
                 return false;
             }
             field.value = std::move(array);
@@ -388,6 +403,52 @@ bool read_aux_binary(BAMFileHandler::BamBuffer& buffer, AuxData& field) {
         default:
             return false;
     }
+}
+
+const AuxData* placeholder_cigar_field(const BAMFileHandler::BamRecord& record) {
+    if (record.cigar.empty() || (record.cigar[0] & 15) != 4 ||
+        (record.cigar[0] >> 4) < uint32_t(std::max(record.l_seq, 0))) {
+        return nullptr;
+    }
+    for (const AuxData& field : record.aux) {
+        if (field.tag == "CG" && field.type == 'B') {
+            return &field;
+        }
+    }
+    return nullptr;
+}
+
+bool cigar_fits_sequence(const BAMFileHandler::BamRecord& record, std::string& error) {
+    if (record.l_seq <= 0 || record.cigar.empty()) {
+        return true;
+    }
+    const char* operations = reinterpret_cast<const char*>(record.cigar.data());
+    size_t count = record.cigar.size();
+    const AuxData* real_cigar = placeholder_cigar_field(record);
+    if (real_cigar != nullptr) {
+        // Readers take the real CIGAR only from 32-bit words; otherwise the
+        // placeholder itself is what they check.
+        const auto& array = boost::any_cast<const AuxNumericalArray&>(real_cigar->value);
+        if ((array.subtype == 'I' || array.subtype == 'i') &&
+            array.data.size() >= size_t(array.count) * sizeof(uint32_t)) {
+            operations = array.data.data();
+            count = array.count;
+        }
+    }
+    uint64_t query_length = 0;
+    for (size_t k = 0; k < count; ++k) {
+        uint32_t operation;
+        std::memcpy(&operation, operations + k * sizeof operation, sizeof operation);
+        if (consumes_query(operation & 15)) {
+            query_length += operation >> 4;
+        }
+    }
+    if (query_length != uint64_t(record.l_seq)) {
+        error = "CIGAR query length " + std::to_string(query_length) + " does not match SEQ length " +
+                std::to_string(record.l_seq);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace bam

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace bass {
@@ -55,8 +56,10 @@ public:
 
     // One alignment, laid out as the BAM record. `sam_line` is the SAM text
     // of the record: the parsed line, or the text rebuilt by update_sam_line.
-    // Records read from a BAM file keep it empty; their text is built when
-    // get_alignment_sam or write_to_sam_file asks for it.
+    // The handler's records keep it empty when it is the text the record
+    // rebuilds to (always for records read from a BAM file, and for most
+    // added SAM lines); that text is built when get_alignment_sam or
+    // write_to_sam_file asks for it.
     struct BamRecord {
         int32_t ref_id = 0;
         int32_t pos = 0;
@@ -259,10 +262,19 @@ private:
                                     uint64_t end_offset);
     static void close_index_chunk(FileIndex& index, OpenChunk& chunk);
 
+    // Index of the reference named `name`; -1 when there is none.
+    int32_t reference_id(const std::string& name) const;
+    // Replaces the reference list and the name index with it.
+    void set_references(std::vector<RefSeq> references);
+
+    // parse_sam_line_to_bam_record without filling `sam_line`.
+    bool parse_sam_fields(const std::string& line, BamRecord& record);
+
     bool check_indexable() const;
     // What update_sam_line would refuse: CIGAR codes without a letter,
     // reference ids outside the list, a CG field that cannot hold the real
-    // CIGAR of a placeholder.
+    // CIGAR of a placeholder, a CIGAR whose query length is not the
+    // sequence's.
     bool check_sam_line_fields(const BamRecord& record) const;
     // The record's SAM text into `line`.
     bool build_sam_line(const BamRecord& record, std::string& line) const;
@@ -275,6 +287,11 @@ private:
         // far: whether that is a length mismatch or a read past the end of
         // the file is known only once the whole file is in.
         bool wait_for_end = false;
+        // How far the header has been walked while its blocks came in (each
+        // byte of it is walked once): the offset reached, and the references
+        // still to pass (-1 until their count is in).
+        uint64_t header_walked = 0;
+        int64_t references_left = -1;
     };
     // Decodes what `bytes` holds from `state.consumed` on: the header first,
     // then every complete record (at the end of the file, everything left).
@@ -294,6 +311,10 @@ private:
     std::string m_sort_order;
     std::string m_header_lines;
     std::vector<RefSeq> m_references;
+    // Index in m_references of each name (its first entry, should a BAM
+    // file's list name one twice), kept in step with the list so that
+    // records find their references in constant time.
+    std::unordered_map<std::string, int32_t> m_reference_ids;
     std::vector<BamRecord> m_records;
     // Code of every character value (indexed as unsigned char); -1 for none.
     std::array<int8_t, 256> m_cigar_op_codes;

@@ -99,24 +99,23 @@ float parse_float(const char* begin, const char* end) {
 void append_float(std::string& out, float value) {
     char text[64];
     int length = std::snprintf(text, sizeof text, "%.6f", double(value));
-    if (length <= 0 || size_t(length) >= sizeof text || (value != 0.0f && std::strtof(text, nullptr) == 0.0f)) {
-        // Six decimals would write a non-zero value as 0 (or it is too long
-        // for them): write the shortest text that reads back as the value.
-        for (int precision = 6; precision <= 9; ++precision) {
-            length = std::snprintf(text, sizeof text, "%.*g", precision, double(value));
-            if (std::strtof(text, nullptr) == value) {
-                break;
+    if (length > 0 && size_t(length) < sizeof text) {
+        if (std::memchr(text, '.', size_t(length)) != nullptr) {
+            while (text[length - 1] == '0') {
+                --length;
             }
         }
-        out.append(text, size_t(length));
-        return;
-    }
-    if (std::memchr(text, '.', size_t(length)) != nullptr) {
-        while (length > 0 && text[length - 1] == '0') {
-            --length;
+        // Six decimals where they keep the value (to a millionth of it);
+        // small values would lose most of their digits to them.
+        const double read_back = double(std::strtof(text, nullptr));
+        if (std::fabs(read_back - double(value)) <= 1e-6 * std::fabs(double(value))) {
+            out.append(text, size_t(length));
+            return;
         }
     }
-    out.append(text, size_t(length));
+    // The shortest text that reads back as exactly the stored float.
+    const std::to_chars_result shortest = std::to_chars(text, text + sizeof text, value);
+    out.append(text, size_t(shortest.ptr - text));
 }
 
 }  // namespace bam

@@ -36,9 +36,20 @@ constexpr uint32_t MAX_CIGAR_OP_LENGTH = (1u << 28) - 1;
 constexpr size_t MAX_CIGAR_OPS = 65535;              // n_cigar_op is 16 bits
 constexpr int64_t MAX_BAI_POSITION = int64_t(1) << 29;  // end of the BAI binning range
 
+// White space as SAM text separates its tokens (that of the "C" locale,
+// whatever locale the application has set).
+inline bool is_sam_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // True for M, D, N, = and X: operations that consume reference bases.
 inline bool consumes_reference(uint32_t code) {
     return code == 0 || code == 2 || code == 3 || code == 7 || code == 8;
+}
+
+// True for M, I, S, = and X: operations that consume query bases.
+inline bool consumes_query(uint32_t code) {
+    return code == 0 || code == 1 || code == 4 || code == 7 || code == 8;
 }
 
 // Element width of a B array subtype; 0 for a letter that has none.
@@ -54,9 +65,10 @@ int64_t parse_decimal_in(const char* begin, const char* end, int64_t low, int64_
 // are kept; overflow throws std::out_of_range, a non-number
 // std::invalid_argument.
 float parse_float(const char* begin, const char* end);
-// Fixed notation with six decimals, trailing zeros dropped ("3.", "0.25");
-// only a non-zero value that this would write as 0 (such as 1e-7) is
-// written instead in the shortest text that reads back to the same float.
+// Fixed notation with six decimals, trailing zeros dropped ("3.", "0.25"),
+// where that text reads back within a millionth of the value; otherwise
+// (small values such as 6e-07, or -0.0152485) the shortest text that reads
+// back as exactly the same float.
 void append_float(std::string& out, float value);
 // Decimal text of an integer.
 template <typename T>

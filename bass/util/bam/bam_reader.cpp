@@ -5,6 +5,7 @@
 #include "bass/util/bam/bam_file.h"
 #include "bass/util/bam/bam_format.h"
 
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -73,39 +74,28 @@ bool BAMFileHandler::read_from_bam_file(const std::string& path) {
 
 namespace {
 
-// Whether the header and reference list lie wholly in the buffer.
-bool header_complete(const BAMFileHandler::BamBuffer& buffer) {
-    const char* p = buffer.data + buffer.position;
-    uint64_t left = buffer.remaining();
-    auto skip_sized = [&](uint64_t extra) {  // a 32-bit length, that many bytes, then `extra`
-        if (left < 4) {
-            return false;
-        }
-        uint32_t length;
-        std::memcpy(&length, p, 4);
-        if (left - 4 < uint64_t(length) + extra) {
-            return false;
-        }
-        p += 4 + uint64_t(length) + extra;
-        left -= 4 + uint64_t(length) + extra;
-        return true;
+// Whether the header and reference list lie wholly in `bytes` (the stream
+// from its start), walking on from where `state` says earlier calls got.
+bool header_complete(const std::vector<char>& bytes, uint64_t& walked, int64_t& references_left) {
+    auto u32_at = [&](uint64_t offset) {
+        uint32_t value;
+        std::memcpy(&value, bytes.data() + offset, 4);
+        return value;
     };
-    if (left < 4) {
-        return false;
-    }
-    p += 4;
-    left -= 4;
-    if (!skip_sized(0) || left < 4) {
-        return false;
-    }
-    uint32_t n_ref;
-    std::memcpy(&n_ref, p, 4);
-    p += 4;
-    left -= 4;
-    for (uint32_t r = 0; r < n_ref; ++r) {
-        if (!skip_sized(4)) {
+    const uint64_t size = bytes.size();
+    if (references_left < 0) {  // magic, l_text, text, n_ref
+        if (size < 8 || size - 8 < uint64_t(u32_at(4)) + 4) {
             return false;
         }
+        walked = 8 + uint64_t(u32_at(4));
+        references_left = int64_t(u32_at(walked));
+        walked += 4;
+    }
+    for (; references_left > 0; --references_left) {  // l_name, name, l_ref
+        if (size - walked < 4 || size - walked - 4 < uint64_t(u32_at(walked)) + 4) {
+            return false;
+        }
+        walked += 8 + uint64_t(u32_at(walked));
     }
     return true;
 }
@@ -128,7 +118,7 @@ bool BAMFileHandler::decode_bam_stream(const std::vector<char>& bytes, DecodeSta
     buffer.size = bytes.size();
     buffer.position = state.consumed;
     if (!state.header_done) {
-        if (!at_end && !header_complete(buffer)) {
+        if (!at_end && !header_complete(bytes, state.header_walked, state.references_left)) {
             return true;
         }
         if (!decode_bam_header(buffer, path)) {
@@ -183,7 +173,7 @@ bool BAMFileHandler::decode_bam_header(BamBuffer& buffer, const std::string& pat
         ref.name.assign(name, strnlen(name, l_name));
         ref.length = buffer.read<int32_t>();
     }
-    m_references = std::move(references);
+    set_references(std::move(references));
     return true;
 }
 
@@ -230,14 +220,19 @@ bool BAMFileHandler::extract_alignment_from_buffer(BamBuffer& buffer) {
     const uint8_t* qual = reinterpret_cast<const uint8_t*>(buffer.take(uint64_t(record.l_seq)));
     record.qual.assign(qual, qual + record.l_seq);
 
+    // Collected aside, so that the record's list holds just its fields.
+    thread_local std::vector<AuxData> fields;
+    fields.clear();
     while (buffer.position < record_end) {
         AuxData field;
         if (!read_aux_binary(buffer, field)) {
             m_error_message = "Invalid auxiliary data type found in alignment record in " + m_file_name;
             return false;
         }
-        record.aux.push_back(std::move(field));
+        fields.push_back(std::move(field));
     }
+    record.aux.reserve(fields.size());
+    std::move(fields.begin(), fields.end(), std::back_inserter(record.aux));
     if (buffer.position != record_end) {
         m_error_message = "BAM file block length mismatch in file " + m_file_name;
         return false;

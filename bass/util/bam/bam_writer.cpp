@@ -74,6 +74,9 @@ bool packed_size(const BAMFileHandler::BamRecord& record, size_t n_ref, std::vec
         error = "sequence and quality bytes do not match the sequence length";
         return false;
     }
+    if (!cigar_fits_sequence(record, error)) {
+        return false;
+    }
     for (int32_t id : {record.ref_id, record.next_ref_id}) {
         if (id < -1 || (id >= 0 && size_t(id) >= n_ref)) {
             error = "reference id " + std::to_string(id) + " not in the reference list";

@@ -12,10 +12,20 @@ bool BAMFileHandler::add_alignment_sam(std::string sam_line) {
     // Filled aside, so that a refused line (or a conversion that throws)
     // leaves no partial record behind.
     BamRecord record;
-    if (!parse_sam_line_to_bam_record(sam_line, record)) {
+    if (!parse_sam_fields(sam_line, record)) {
         m_error_message = "Sam to Bam parsing failed: " + m_error_message;
         return false;
     }
+    // The text takes as much memory as the record itself, and most lines are
+    // exactly the text their record rebuilds to: only the others (such as a
+    // float written "1.0") keep it.
+    thread_local std::string rebuilt;
+    std::string kept_error;
+    kept_error.swap(m_error_message);  // a rebuild that fails is no failure of this call
+    if (!build_sam_line(record, rebuilt) || rebuilt != sam_line) {
+        record.sam_line.assign(sam_line);
+    }
+    m_error_message.swap(kept_error);
     m_records.push_back(std::move(record));
     m_is_sorted = false;
     return true;

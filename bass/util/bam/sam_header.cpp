@@ -4,7 +4,6 @@
 #include "bass/util/bam/bam_format.h"
 #include "bass/util/bam/sam_order.h"
 
-#include <cctype>
 #include <stdexcept>
 
 namespace bass {
@@ -17,11 +16,11 @@ std::vector<std::string> whitespace_tokens(const std::string& line) {
     std::vector<std::string> tokens;
     size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) {
+        while (i < line.size() && is_sam_space(line[i])) {
             ++i;
         }
         const size_t start = i;
-        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
+        while (i < line.size() && !is_sam_space(line[i])) {
             ++i;
         }
         if (i > start) {
@@ -33,6 +32,36 @@ std::vector<std::string> whitespace_tokens(const std::string& line) {
 
 bool starts_with(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// Whether the line is its record type alone or followed by tab-separated
+// fields, each a two-character key, ':' and a value, as readers demand
+// (a "@CO" line takes any text after its tab).
+bool well_formed_header_line(const std::string& line, const std::string& type) {
+    if (line == type) {
+        return true;
+    }
+    if (line.compare(0, type.size(), type) != 0 || line.size() == type.size() || line[type.size()] != '\t') {
+        return false;
+    }
+    if (type == "@CO") {
+        return true;
+    }
+    size_t start = type.size() + 1;
+    while (true) {
+        const size_t stop = std::min(line.find('\t', start), line.size());
+        if (stop - start < 3 || line[start + 2] != ':') {
+            return false;
+        }
+        if (stop == line.size()) {
+            return true;
+        }
+        start = stop + 1;
+    }
+}
+
+std::string malformed_line_message(const std::string& type, const std::string& line) {
+    return "Malformed " + type + " line encountered in header lines: " + line;
 }
 
 // "major.minor" with a major of 1 and a minor of 0 or more, nothing else.
@@ -155,6 +184,7 @@ bool BAMFileHandler::reset() {
     m_header_lines.clear();
     m_sort_order.clear();
     m_references.clear();
+    m_reference_ids.clear();
     m_records.clear();
     m_is_sorted = false;
     return true;
@@ -169,17 +199,7 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
     bool is_sorted = m_is_sorted;
     std::string new_lines;
     std::vector<RefSeq> new_references;
-
-    auto known_reference = [&](const std::string& name) {
-        for (const auto* list : {&m_references, &new_references}) {
-            for (const RefSeq& ref : *list) {
-                if (ref.name == name) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    };
+    std::unordered_map<std::string, int32_t> new_ids;  // of new_references, indexed as once committed
 
     size_t start = 0;
     while (start < header_text.size()) {
@@ -205,6 +225,10 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
             if (!parse_hd_line(line, hd, m_error_message)) {
                 return false;
             }
+            if (!well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
+                return false;
+            }
             hd_seen = true;
             minor = hd.minor;
             sort_order = hd.sort_order;
@@ -220,12 +244,13 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
                                                           INT32_MIN, INT32_MAX));
                 }
             }
-            if (ref.name.empty() || ref.length <= 0) {
-                m_error_message = "Malformed @SQ line encountered in header lines: " + line;
+            if (ref.name.empty() || ref.length <= 0 || !well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
                 return false;
             }
             // Readers refuse a header naming one reference twice.
-            if (known_reference(ref.name)) {
+            const int32_t id = int32_t(m_references.size() + new_references.size());
+            if (m_reference_ids.count(ref.name) != 0 || !new_ids.emplace(ref.name, id).second) {
                 m_error_message = "Duplicate @SQ name '" + ref.name +
                                   "' encountered in header lines: " + line;
                 return false;
@@ -238,8 +263,21 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
                                   "' line encountered in @HD header line with VN < 1.3: " + line;
                 return false;
             }
+            if (!well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
+                return false;
+            }
+            // Readers refuse read groups and programs without an identifier.
+            if (line.find("\tID:") == std::string::npos) {
+                m_error_message = "Mandatory 'ID' field not found in " + type + " header line: " + line;
+                return false;
+            }
             new_lines += line + '\n';
         } else if (type == "@CO") {
+            if (!well_formed_header_line(line, type)) {
+                m_error_message = malformed_line_message(type, line);
+                return false;
+            }
             new_lines += line + '\n';
         } else {
             m_error_message = "Invalid line encountered in header lines: " + line;
@@ -250,6 +288,7 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
     m_sort_order = std::move(sort_order);
     m_is_sorted = is_sorted;
     m_header_lines += new_lines;
+    m_reference_ids.merge(new_ids);
     for (RefSeq& ref : new_references) {
         m_references.push_back(std::move(ref));
     }
@@ -258,6 +297,20 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
         m_header += '\n';
     }
     return true;
+}
+
+int32_t BAMFileHandler::reference_id(const std::string& name) const {
+    const auto found = m_reference_ids.find(name);
+    return found == m_reference_ids.end() ? -1 : found->second;
+}
+
+void BAMFileHandler::set_references(std::vector<RefSeq> references) {
+    m_references = std::move(references);
+    m_reference_ids.clear();
+    m_reference_ids.reserve(m_references.size());
+    for (size_t i = 0; i < m_references.size(); ++i) {
+        m_reference_ids.emplace(m_references[i].name, int32_t(i));  // the first of a repeated name stays
+    }
 }
 
 bool BAMFileHandler::get_header(std::string& header) const {

@@ -3,7 +3,8 @@
 #include "bass/util/bam/bam_file.h"
 #include "bass/util/bam/bam_format.h"
 
-#include <cctype>
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace bass {
@@ -19,17 +20,13 @@ struct Token {
     std::string text() const { return std::string(begin, end); }
 };
 
-bool is_space(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
 // The next whitespace-separated token at or after `p`.
 Token next_token(const char*& p, const char* end) {
-    while (p != end && is_space(*p)) {
+    while (p != end && is_sam_space(*p)) {
         ++p;
     }
     Token token{p, p};
-    while (p != end && !is_space(*p)) {
+    while (p != end && !is_sam_space(*p)) {
         ++p;
     }
     token.end = p;
@@ -46,63 +43,56 @@ bool numeric_column(const Token& token, int64_t low, int64_t high, int64_t& valu
     }
 }
 
-int32_t reference_index(const std::vector<BAMFileHandler::RefSeq>& references, const std::string& name) {
-    for (size_t i = 0; i < references.size(); ++i) {
-        if (references[i].name == name) {
-            return int32_t(i);
-        }
-    }
-    return -1;
-}
-
-// The CG field that holds the real CIGAR when the record's own is a
-// placeholder (first operation a soft clip of the whole sequence); null
-// otherwise.
-const BAMFileHandler::AuxData* placeholder_cigar_field(const BAMFileHandler::BamRecord& record) {
-    if (record.cigar.empty() || (record.cigar[0] & 15) != 4 ||
-        (record.cigar[0] >> 4) < uint32_t(std::max(record.l_seq, 0))) {
-        return nullptr;
-    }
-    for (const BAMFileHandler::AuxData& field : record.aux) {
-        if (field.tag == "CG" && field.type == 'B') {
-            return &field;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRecord& record) {
+    if (!parse_sam_fields(line, record)) {
+        return false;
+    }
+    record.sam_line = line;
+    return true;
+}
+
+bool BAMFileHandler::parse_sam_fields(const std::string& line, BamRecord& record) {
     const char* p = line.data();
     const char* const end = p + line.size();
     int64_t flag = 0, pos = 0, mapq = 0, next_pos = 0, tlen = 0;
 
-    // The mandatory columns; a numeric one that does not convert (or lies
-    // outside what SAM allows) ends the reading, leaving the rest empty.
-    const Token qname = next_token(p, end);
-    Token rname, cigar, rnext, seq, qual;
-    const bool numbers_ok = numeric_column(next_token(p, end), 0, UINT16_MAX, flag) &&
-                            !(rname = next_token(p, end)).empty() &&
-                            numeric_column(next_token(p, end), 0, INT32_MAX, pos) &&
-                            numeric_column(next_token(p, end), 0, UINT8_MAX, mapq) &&
-                            !(cigar = next_token(p, end)).empty() &&
-                            !(rnext = next_token(p, end)).empty() &&
-                            numeric_column(next_token(p, end), 0, INT32_MAX, next_pos) &&
-                            numeric_column(next_token(p, end), INT32_MIN, INT32_MAX, tlen);
-    if (numbers_ok) {
-        seq = next_token(p, end);
-        qual = next_token(p, end);
+    // The eleven mandatory columns, the first at the start of the line and
+    // each followed by a single tab: readers take any other separator as
+    // part of a column or as an empty column.
+    Token columns[11];
+    bool separated = true;
+    for (size_t k = 0; k < std::size(columns); ++k) {
+        const char* previous_end = k == 0 ? line.data() : columns[k - 1].end;
+        columns[k] = next_token(p, end);
+        const ptrdiff_t gap = columns[k].begin - previous_end;
+        separated = separated && (k == 0 ? gap == 0 : gap == 1 && *previous_end == '\t');
     }
+    const Token &qname = columns[0], &rname = columns[2], &cigar = columns[5], &rnext = columns[6],
+                &seq = columns[9], &qual = columns[10];
+    // A numeric column that does not convert, or lies outside what SAM
+    // allows, makes the line malformed.
+    const bool numbers_ok = numeric_column(columns[1], 0, UINT16_MAX, flag) &&
+                            numeric_column(columns[3], 0, INT32_MAX, pos) &&
+                            numeric_column(columns[4], 0, UINT8_MAX, mapq) &&
+                            numeric_column(columns[7], 0, INT32_MAX, next_pos) &&
+                            numeric_column(columns[8], INT32_MIN, INT32_MAX, tlen);
     // A NUL would end a name or text early in the BAM record.
     const bool has_nul = std::memchr(line.data(), '\0', line.size()) != nullptr;
-    if (!numbers_ok || qname.empty() || seq.empty() || qual.empty() || has_nul) {
+    if (!numbers_ok || !separated || qname.empty() || rname.empty() || cigar.empty() || rnext.empty() ||
+        seq.empty() || qual.empty() || has_nul) {
         m_error_message = "Malformed SAM line detected";
         return false;
     }
     if (qname.end - qname.begin > MAX_READ_NAME_LENGTH) {
         m_error_message = "Read name longer than " + std::to_string(MAX_READ_NAME_LENGTH) +
                           " characters: " + qname.text();
+        return false;
+    }
+    // In SAM text such a line would be read as a header line.
+    if (*qname.begin == '@') {
+        m_error_message = "Read name may not begin with '@': " + qname.text();
         return false;
     }
 
@@ -125,29 +115,40 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
     record.bin = uint16_t(reg_to_bin(record.pos, int(span_end)));
 
     const std::string rname_text = rname.text();
-    record.ref_id = reference_index(m_references, rname_text);
+    record.ref_id = reference_id(rname_text);
     const std::string rnext_text = rnext.text();
-    record.next_ref_id = reference_index(m_references, rnext_text == "=" ? rname_text : rnext_text);
+    record.next_ref_id = rnext_text == "=" ? record.ref_id : reference_id(rnext_text);
 
     if (!pack_seq_string(seq_text, record)) {
         return false;
     }
+    const std::string qual_text = qual.text();
+    // Without a sequence there is nothing for qualities to describe.
+    if (qual_text != "*" && qual_text.size() != size_t(record.l_seq)) {
+        m_error_message = "QUAL length " + std::to_string(qual_text.size()) + " does not match SEQ length " +
+                          std::to_string(record.l_seq);
+        return false;
+    }
     if (record.l_seq != 0) {
-        const std::string qual_text = qual.text();
-        if (qual_text != "*" && qual_text.size() != size_t(record.l_seq)) {
-            m_error_message = "QUAL length " + std::to_string(qual_text.size()) +
-                              " does not match SEQ length " + std::to_string(record.l_seq);
+        auto outside_phred_text = [](char c) { return c < '!' || c > '~'; };
+        if (qual_text != "*" && std::any_of(qual_text.begin(), qual_text.end(), outside_phred_text)) {
+            m_error_message = "Invalid quality code detected";
             return false;
         }
         pack_phred_string(qual_text, record);
     }
+    if (!cigar_fits_sequence(record, m_error_message)) {
+        return false;
+    }
 
     // Optional fields: tab-delimited pieces after QUAL. Every tab opens a
     // piece, so a tab at the end of the line leaves an empty (invalid) one.
-    bool piece_follows = p != end;
+    const bool fields_follow = p != end;
     if (p != end && *p == '\t') {
         ++p;
     }
+    record.aux.reserve(record.aux.size() + (fields_follow ? 1 + size_t(std::count(p, end, '\t')) : 0));
+    bool piece_follows = fields_follow;
     while (piece_follows) {
         const char* stop = static_cast<const char*>(std::memchr(p, '\t', size_t(end - p)));
         piece_follows = stop != nullptr;
@@ -155,14 +156,12 @@ bool BAMFileHandler::parse_sam_line_to_bam_record(const std::string& line, BamRe
             stop = end;
         }
         AuxData field;
-        if (!parse_aux_text(std::string(p, stop), field, m_error_message, m_file_name)) {
+        if (!parse_aux_text(p, stop, field, m_error_message, m_file_name)) {
             return false;
         }
         record.aux.push_back(std::move(field));
         p = piece_follows ? stop + 1 : end;
     }
-
-    record.sam_line = line;
     return true;
 }
 
@@ -192,7 +191,7 @@ bool BAMFileHandler::check_sam_line_fields(const BamRecord& record) const {
             return false;
         }
     }
-    return true;
+    return cigar_fits_sequence(record, m_error_message);
 }
 
 bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) const {

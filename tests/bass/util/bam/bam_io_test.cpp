@@ -143,11 +143,15 @@ TEST(BamFile, WriteFailuresAreReported) {
     EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
     EXPECT_EQ(handler.error_message(), "Record n cannot be written: sequence and quality bytes do not match the sequence length");
 
-    // SAM text may carry an empty array of a subtype without an element
-    // width; BAM cannot.
-    BAMFileHandler odd = handler_with({"r\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*\tXb:B:x"});
-    EXPECT_FALSE(odd.write_to_bam_file(temp_path("odd.bam"), false));
-    EXPECT_EQ(odd.error_message(), "Bam record serialization failed: Record r cannot be written: Invalid auxiliary array in field Xb");
+    // Nor an array of a subtype without an element width, even empty.
+    record.l_seq = 0;
+    BAMFileHandler::AuxData field;
+    field.tag = "Xb";
+    field.type = 'B';
+    field.value = BAMFileHandler::AuxNumericalArray{'x', 0, {}};
+    record.aux = {field};
+    EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
+    EXPECT_EQ(handler.error_message(), "Record n cannot be written: Invalid auxiliary array in field Xb");
 }
 
 TEST(BamFile, RecordsLargerThanABlockSpanSeveralBlocks) {

@@ -68,6 +68,17 @@ TEST(SamHeader, AcceptsOrRefusesHeaderTextsWithTheirMessages) {
             {"@SQ\tSN:chr1\tLN:0", "Malformed @SQ line encountered in header lines: "},
             {"@SQ\tSN:chr1\tLN:10\tM5:abc", ""},
             {"@SQ\tSN:chr1\tLN:10\n@SQ\tSN:chr1\tLN:20", "Duplicate @SQ name 'chr1' encountered in header lines: "},
+            {"@SQ SN:chr1 LN:10", "Malformed @SQ line encountered in header lines: "},
+            {"@SQ\tSN:chr1\tLN:10\t", "Malformed @SQ line encountered in header lines: "},
+            {"@SQ\tSN:chr1\t\tLN:10", "Malformed @SQ line encountered in header lines: "},
+            {"@SQ\tSN:chr1\tLN:10\tfoo", "Malformed @SQ line encountered in header lines: "},
+            {"@HD VN:1.6", "Malformed @HD line encountered in header lines: "},
+            {"@RG\tID:a\tX:1", "Malformed @RG line encountered in header lines: "},
+            {"@RG\tID:a\tDS:two words", ""},
+            {"@RG\tSM:x", "Mandatory 'ID' field not found in @RG header line: "},
+            {"@PG\tPN:x\tDS:ID:x", "Mandatory 'ID' field not found in @PG header line: "},
+            {"@CO free text", "Malformed @CO line encountered in header lines: "},
+            {"@CO", ""},
             {"@XY\tfoo", "Invalid line encountered in header lines: @XY\tfoo"},
             {"@CO\ta\n\n@CO\tb", "Invalid line encountered in header lines: "},
     };
@@ -174,4 +185,42 @@ TEST(SamHeader, WrittenHdLineFollowsTheRecords) {
     EXPECT_EQ(written_hd_line(bare), "c\t4\t*\t0\t0\t*\t*\t0\t0\tAC\t!!");
     bare.sort();
     EXPECT_EQ(written_hd_line(bare), "@HD\tVN:1.6\tSO:coordinate");
+}
+
+// A transcriptome-sized reference list, where a search through the list per
+// record would take hours: names are found at their place in the list, a
+// refused header call adds none, and a BAM file's list replaces the header's.
+TEST(SamHeader, ReferencesAreFoundByNameAmongHundredsOfThousands) {
+    constexpr int n = 400000;
+    auto name = [](int r) { return "tx" + std::to_string(r); };
+    std::string header;
+    for (int r = 0; r < n; ++r) {
+        header += "@SQ\tSN:" + name(r) + "\tLN:1000\n";
+    }
+    BAMFileHandler handler;
+    ASSERT_TRUE(handler.add_header_lines(header));
+    EXPECT_FALSE(handler.add_header_lines("@SQ\tSN:late\tLN:5\n@SQ\tSN:" + name(7) + "\tLN:5"));
+
+    auto ids = [](BAMFileHandler& h, const std::string& rname, const std::string& rnext) {
+        BAMFileHandler::BamRecord record;
+        EXPECT_TRUE(h.parse_sam_line_to_bam_record("r\t0\t" + rname + "\t1\t60\t1M\t" + rnext + "\t1\t0\tA\t*",
+                                                   record));
+        return std::make_pair(record.ref_id, record.next_ref_id);
+    };
+    EXPECT_EQ(ids(handler, name(n - 1), name(0)), std::make_pair(n - 1, 0));
+    EXPECT_EQ(ids(handler, "late", "="), std::make_pair(-1, -1));
+
+    constexpr int records = 150000;
+    for (int i = 0; i < records; ++i) {
+        ASSERT_TRUE(handler.add_alignment_sam("r" + std::to_string(i) + "\t0\t" + name(n - 1) + "\t" +
+                                              std::to_string(i + 1) + "\t60\t1M\t*\t0\t0\tA\t*"));
+    }
+    const std::string path = temp_path("many_references.bam");
+    ASSERT_TRUE(handler.write_to_bam_file(path, false)) << handler.error_message();
+    BAMFileHandler reader;
+    ASSERT_TRUE(reader.read_from_bam_file(path)) << reader.error_message();
+    std::string line;
+    ASSERT_TRUE(reader.get_alignment_sam(records - 1, line));
+    EXPECT_EQ(line, "r149999\t0\t" + name(n - 1) + "\t150000\t60\t1M\t*\t0\t0\tA\t*");
+    EXPECT_EQ(ids(reader, name(n - 1), name(n / 2)), std::make_pair(n - 1, n / 2));
 }

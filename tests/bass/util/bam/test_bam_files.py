@@ -30,7 +30,7 @@ def tool(*args, check=True):
         pytest.skip("VEMLA_BUILD_DIR not set (run through ctest)")
     path = pathlib.Path(build) / "tests" / "tools" / "bam_tool"
     assert path.exists(), f"tool not built: {path}"
-    done = subprocess.run([str(path), *map(str, args)], capture_output=True, text=True)
+    done = subprocess.run([str(path), *map(str, args)], capture_output=True, text=True, errors="replace")
     if check:
         assert done.returncode == 0, done.stderr
     return done
@@ -204,6 +204,56 @@ def test_files_samtools_writes_read_back_as_samtools_views_them(tmp_path):
         out = tmp_path / (bam.name + ".sam")
         tool("bam2sam", bam, out)
         assert_same_records(body(out.read_text()), body(samtools("view", bam)))
+
+
+GOOD_RECORD = b"r\t0\tchr1\t5\t60\t2H1S2M1I3D1P2=1X2H\tchr2\t9\t0\tACGTACG\tIIIIIII\tXA:A:q\tXH:H:1AE3\tXB:B:f,1"
+EDGE_CASES = [  # (header lines after the standard header, record line)
+    (b"", GOOD_RECORD),
+    (b"", b"r\t0\tchr1\t5\t60\t3M\t*\t0\t0\tACGT\t*"),
+    (b"", b"r\t4\tchr1\t5\t60\t3M\t*\t0\t0\tACGT\t*"),
+    (b"", b"@r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\t*\tIIII"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\tI\x01I"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tAC\t\xc3\xa9"),
+    (b"", b"r 4 * 0 0 * * 0 0 ACG *"),
+    (b"", b"r\t4\t*\t0\t0\t*\t\t*\t0\t0\tACG\t*"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXA:A:"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXA:A:\xc3"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXH:H:1AE"),
+    (b"", b"r\t4\t*\t0\t0\t*\t*\t0\t0\tACG\t*\tXB:B:x"),
+    (b"@RG\tID:a\tDS:two words\n@PG\tID:p\n@CO\tfree text\n", GOOD_RECORD),
+    (b"@RG\tSM:x\n", GOOD_RECORD),
+    (b"@PG\tPN:x\n", GOOD_RECORD),
+    (b"@RG\tID:a\tX:1\n", GOOD_RECORD),
+    (b"@RG ID:a\n", GOOD_RECORD),
+    (b"@CO free text\n", GOOD_RECORD),
+    (b"@SQ\tSN:chr9\tLN:10\t\n", GOOD_RECORD),
+]
+
+
+def test_what_we_accept_makes_files_samtools_reads_and_the_rest_is_refused(tmp_path):
+    """Every file written from an accepted header and line opens completely in
+    samtools and pysam: the BAM, the SAM rebuilt from it and the SAM written
+    back as given. What would break one of them is refused with a message."""
+    sam, bam = tmp_path / "in.sam", tmp_path / "out.bam"
+    rebuilt, as_given = tmp_path / "rebuilt.sam", tmp_path / "as_given.sam"
+    accepted = 0
+    for extra_header, line in EDGE_CASES:
+        sam.write_bytes(HEADER.encode() + extra_header + line + b"\n")
+        done = tool("sam2bam", sam, bam, check=False)
+        if done.returncode != 0:
+            assert done.returncode == 1 and done.stderr.strip(), (line, done.stderr)
+            continue
+        accepted += 1
+        tool("bam2sam", bam, rebuilt)
+        tool("sam2sam", sam, as_given)
+        for path in (bam, rebuilt, as_given):
+            viewed = subprocess.run(["samtools", "view", str(path)], capture_output=True)
+            assert viewed.returncode == 0 and viewed.stdout.count(b"\n") == 1, (extra_header, line, path.name,
+                                                                                viewed.stderr)
+        with pysam.AlignmentFile(str(bam)) as ours:
+            assert len(list(ours)) == 1
+    assert accepted == 2
 
 
 def test_broken_files_are_refused_with_a_message(tmp_path):
