@@ -26,14 +26,17 @@ std::chrono::system_clock::time_point calculate_reconnect_timeout_time(std::chro
     return deadline;
 }
 
-BasecallClient::BasecallClient(uint64_t block_size, uint64_t max_input_queue_size, bool disable_events,
-                               bool pull_state_data, ThreadInit thread_init)
-        : m_connection_protocol(std::make_shared<ConnectionProtocol>(m_client_connection_state)),
-          m_read_buffer(std::make_shared<ReadBuffer>()),
-          m_read_processing_protocol(std::make_shared<ReadProcessingProtocol>()),
-          m_thread_init(thread_init),
-          m_max_input_queue_size(max_input_queue_size),
-          m_block_size(block_size) {
+BasecallClient::BasecallClient(uint64_t block_size,
+                               uint64_t max_input_queue_size,
+                               bool disable_events,
+                               bool pull_state_data,
+                               ThreadInit thread_init)
+    : m_connection_protocol(std::make_shared<ConnectionProtocol>(m_client_connection_state)),
+      m_read_buffer(std::make_shared<ReadBuffer>()),
+      m_read_processing_protocol(std::make_shared<ReadProcessingProtocol>()),
+      m_thread_init(thread_init),
+      m_max_input_queue_size(max_input_queue_size),
+      m_block_size(block_size) {
     auto trace = create_trace("BasecallClient");
     m_read_processing_protocol->set_disable_events(disable_events);
     m_read_processing_protocol->set_pull_state_data(pull_state_data);
@@ -57,7 +60,9 @@ void BasecallClient::set_read_processing_protocol(std::shared_ptr<AbstractReadPr
     m_read_processing_protocol = std::move(protocol);
 }
 
-void BasecallClient::connect(std::string address, uint32_t reply_timeout_ms, uint32_t server_file_load_timeout_s,
+void BasecallClient::connect(std::string address,
+                             uint32_t reply_timeout_ms,
+                             uint32_t server_file_load_timeout_s,
                              ipc_tools::ConnectionInfo connection_info) {
     auto trace = create_trace("connect");
     common::contract::expects(m_worker_thread == nullptr, "A BasecallClient connects only once.");
@@ -158,8 +163,7 @@ void BasecallClient::worker_loop(ThreadInit thread_init) {
     trace.message(to_string(m_client_connection_state.get_error_state()));
 }
 
-ErrorState BasecallClient::connect_and_pump(const std::shared_ptr<ReadBuffer>& buffer,
-                                            bool& last_attempt_connected) {
+ErrorState BasecallClient::connect_and_pump(const std::shared_ptr<ReadBuffer>& buffer, bool& last_attempt_connected) {
     auto trace = create_trace("connect_and_pump");
     ErrorState error;
     auto deadline = calculate_reconnect_timeout_time(m_reconnect_timeout);
@@ -190,7 +194,8 @@ ErrorState BasecallClient::connect_and_pump(const std::shared_ptr<ReadBuffer>& b
     }
 }
 
-void BasecallClient::finish_worker(const std::shared_ptr<ReadBuffer>& buffer, ErrorState error,
+void BasecallClient::finish_worker(const std::shared_ptr<ReadBuffer>& buffer,
+                                   ErrorState error,
                                    bool last_attempt_connected) {
     const bool timed_out = error.code == ConnectionError::timed_out;
     // An outage that a stop interrupted ends as any stop does.
@@ -271,7 +276,9 @@ bool BasecallClient::connection_status_is_active() const {
     return status != ClientStatus::disconnected && status != ClientStatus::error;
 }
 
-ConfigDetails BasecallClient::get_basecalling_config() const { return m_connection_protocol->get_config_details(); }
+ConfigDetails BasecallClient::get_basecalling_config() const {
+    return m_connection_protocol->get_config_details();
+}
 
 std::string BasecallClient::get_alignment_sam_header() const {
     return m_connection_protocol->get_alignment_file_header();

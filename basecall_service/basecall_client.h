@@ -39,8 +39,11 @@ class BasecallClient : private common::diagnostics::tracing::TraceDomain<Basecal
 public:
     using ThreadInit = void (*)();
 
-    BasecallClient(uint64_t block_size, uint64_t max_input_queue_size, bool disable_events,
-                   bool pull_state_data, ThreadInit thread_init);
+    BasecallClient(uint64_t block_size,
+                   uint64_t max_input_queue_size,
+                   bool disable_events,
+                   bool pull_state_data,
+                   ThreadInit thread_init);
     virtual ~BasecallClient();
     BasecallClient(const BasecallClient&) = delete;
     BasecallClient& operator=(const BasecallClient&) = delete;
@@ -52,7 +55,9 @@ public:
 
     /// Starts the worker and returns once its first connection attempt has
     /// an outcome: the status is then `connected`, `error` or `disconnected`.
-    void connect(std::string address, uint32_t reply_timeout_ms, uint32_t server_file_load_timeout_s,
+    void connect(std::string address,
+                 uint32_t reply_timeout_ms,
+                 uint32_t server_file_load_timeout_s,
                  ipc_tools::ConnectionInfo connection_info);
 
     /// Hands the read to the engine, waiting up to `wait_ms` for queue space.

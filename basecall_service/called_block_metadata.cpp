@@ -17,8 +17,10 @@ using ipc_tools::wire::as_string;
 
 // One end of the read matched against a reference; `index_key` is
 // "_begin_index" for a front match and "_end_index" for a rear one.
-void add_sequence_match(Metadata& metadata, const std::string& prefix,
-                        const vemla_ipc::SequenceMatchData* match, const char* index_key) {
+void add_sequence_match(Metadata& metadata,
+                        const std::string& prefix,
+                        const vemla_ipc::SequenceMatchData* match,
+                        const char* index_key) {
     const std::string foundseq = match ? as_string(match->foundseq()) : std::string();
     metadata.insert(prefix + "_id", match ? as_string(match->id()) : std::string());
     metadata.insert(prefix + "_refseq", match ? as_string(match->refseq()) : std::string());
@@ -104,8 +106,8 @@ void add_barcoding_metadata(Metadata& metadata, const vemla_ipc::BarcodingResult
     add_sequence_match(metadata, "primer_rear", barcoding.primer_rear(), "_end_index");
 }
 
-DecodedAlignments decode_alignments(
-        const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows, uint64_t frame_bytes) {
+DecodedAlignments decode_alignments(const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows,
+                                    uint64_t frame_bytes) {
     constexpr uint64_t capacity = interfaces::ReadAlignmentHelper::GENOME_NAME_CAPACITY;
     refuse_rows_beyond_frame(rows, frame_bytes);
     DecodedAlignments result;

@@ -21,13 +21,11 @@ public:
 };
 
 /// The six scaling keys, named as the table's fields.
-void add_scaling_metadata(bass::data_wrappers::Metadata& metadata,
-                          const vemla_ipc::ScalingResultData& scaling);
+void add_scaling_metadata(bass::data_wrappers::Metadata& metadata, const vemla_ipc::ScalingResultData& scaling);
 
 /// Every barcoding, adapter, primer and LAMP key. A sub-table the server
 /// left out gives its keys their empty and zero values.
-void add_barcoding_metadata(bass::data_wrappers::Metadata& metadata,
-                            const vemla_ipc::BarcodingResultData& barcoding);
+void add_barcoding_metadata(bass::data_wrappers::Metadata& metadata, const vemla_ipc::BarcodingResultData& barcoding);
 
 /// The alignment rows of a read as the alignment table, with the SAM records
 /// and BED lines joined into one text each.
@@ -41,7 +39,7 @@ struct DecodedAlignments {
 /// for rows that could not all have been carried by a frame of `frame_bytes`:
 /// rows sharing one table, or texts longer together than the frame. So what
 /// is allocated stays in proportion to what really arrived.
-DecodedAlignments decode_alignments(
-        const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows, uint64_t frame_bytes);
+DecodedAlignments decode_alignments(const flatbuffers::Vector<flatbuffers::Offset<vemla_ipc::AlignmentRowData>>& rows,
+                                    uint64_t frame_bytes);
 
 }  // namespace basecall_service

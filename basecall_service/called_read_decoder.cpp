@@ -52,8 +52,7 @@ uint64_t product(uint64_t a, uint64_t b) {
 const vemla_ipc::CalledBlockData& called_data_of(const vemla_ipc::ReadBlockData& block) {
     const auto* called = block.called_data();
     if (called == nullptr) {
-        throw BadCalledData("Called block of read " + std::to_string(block.read_tag()) +
-                            " carries no called data.");
+        throw BadCalledData("Called block of read " + std::to_string(block.read_tag()) + " carries no called data.");
     }
     return *called;
 }
@@ -61,7 +60,7 @@ const vemla_ipc::CalledBlockData& called_data_of(const vemla_ipc::ReadBlockData&
 }  // namespace
 
 CalledReadDecoder::CalledReadDecoder(CalledReadOptions options, uint64_t sample_limit)
-        : m_options(options), m_sample_limit(sample_limit) {}
+    : m_options(options), m_sample_limit(sample_limit) {}
 
 void CalledReadDecoder::refuse(const std::string& what) const {
     throw BadCalledData("Inconsistent called data for read " + std::to_string(m_read_tag) + ": " + what);
@@ -72,8 +71,7 @@ void CalledReadDecoder::add_first_block(const vemla_ipc::ReadBlockData& block, u
     m_num_blocks = std::max<uint32_t>(1, block.num_blocks());
     m_strand_id = as_string(block.strand_id());
     if (block.duration() == 0) {
-        throw CalledReadWithoutDuration("Duration metadata missing for submitted read: " +
-                                        std::to_string(m_read_tag));
+        throw CalledReadWithoutDuration("Duration metadata missing for submitted read: " + std::to_string(m_read_tag));
     }
     // Each called block stands for some of the read's signal, so a read
     // cannot come back in more blocks than it has samples.
@@ -91,7 +89,8 @@ void CalledReadDecoder::add_next_block(const vemla_ipc::ReadBlockData& block) {
 }
 
 void CalledReadDecoder::take_first_block_metadata(const vemla_ipc::ReadBlockData& block,
-                                                  const vemla_ipc::CalledBlockData& called, uint64_t frame_bytes) {
+                                                  const vemla_ipc::CalledBlockData& called,
+                                                  uint64_t frame_bytes) {
     const uint64_t duration = block.duration();
     const uint64_t stride = called.model_stride();
     const uint64_t trimmed = called.trimmed_samples();
@@ -103,8 +102,7 @@ void CalledReadDecoder::take_first_block_metadata(const vemla_ipc::ReadBlockData
     }
     m_sequence_length = called.sequence_length();
     if (m_sequence_length > m_sample_limit) {
-        refuse(std::to_string(m_sequence_length) + " bases from " + std::to_string(m_sample_limit) +
-               " samples");
+        refuse(std::to_string(m_sequence_length) + " bases from " + std::to_string(m_sample_limit) + " samples");
     }
 
     auto& metadata = m_metadata;
@@ -143,8 +141,7 @@ void CalledReadDecoder::take_first_block_metadata(const vemla_ipc::ReadBlockData
 void CalledReadDecoder::prepare_buffers(const vemla_ipc::CalledBlockData& called) {
     m_total_positions = called.total_positions();
     if (m_total_positions > m_sample_limit) {
-        refuse(std::to_string(m_total_positions) + " positions from " + std::to_string(m_sample_limit) +
-               " samples");
+        refuse(std::to_string(m_total_positions) + " positions from " + std::to_string(m_sample_limit) + " samples");
     }
     if (m_options.events) {
         m_event_type = static_cast<uint8_t>(called.event_data_type());
@@ -162,8 +159,7 @@ void CalledReadDecoder::prepare_buffers(const vemla_ipc::CalledBlockData& called
             const auto* runs = called.event_data_as_RunLengthData();
             m_rle_count = runs ? runs->rle_count() : 0;
             if (m_rle_count > m_sample_limit) {
-                refuse(std::to_string(m_rle_count) + " runs from " + std::to_string(m_sample_limit) +
-                       " samples");
+                refuse(std::to_string(m_rle_count) + " runs from " + std::to_string(m_sample_limit) + " samples");
             }
             for (auto* buffer : {&m_rle_scale, &m_rle_shape, &m_rle_weight}) {
                 buffer->reserve(m_rle_count);
@@ -281,8 +277,7 @@ void CalledReadDecoder::add_runs(const vemla_ipc::CalledBlockData& called) {
     const auto& weight = or_empty(runs->rle_weight());
     const auto& index = or_empty(runs->rle_index());
     const auto& runlength = or_empty(runs->rle_runlength());
-    if (scale.size() != n || shape.size() != n || weight.size() != n || index.size() != n ||
-        runlength.size() != n) {
+    if (scale.size() != n || shape.size() != n || weight.size() != n || index.size() != n || runlength.size() != n) {
         refuse("run vectors of unequal lengths");
     }
     if (m_rle_base.size() + n > m_rle_count) {
@@ -303,8 +298,8 @@ void CalledReadDecoder::add_state(const vemla_ipc::CalledBlockData& called, uint
     }
     const uint64_t rows_so_far = m_state_size == 0 ? 0 : m_state.size() / m_state_size;
     if (state->size() != product(positions, m_state_size) || rows_so_far + positions > m_total_positions) {
-        refuse(std::to_string(state->size()) + " state values for " + std::to_string(positions) +
-               " positions of " + std::to_string(m_state_size) + " states");
+        refuse(std::to_string(state->size()) + " state values for " + std::to_string(positions) + " positions of " +
+               std::to_string(m_state_size) + " states");
     }
     append(m_state, *state);
 }
@@ -328,8 +323,7 @@ void CalledReadDecoder::check_complete() const {
     }
     if (m_has_base_mods && m_base_mod_probs.size() != product(m_alphabet_size, m_sequence_length)) {
         refuse(std::to_string(m_base_mod_probs.size()) + " base modification probabilities for " +
-               std::to_string(m_sequence_length) + " bases of " + std::to_string(m_alphabet_size) +
-               " modifications");
+               std::to_string(m_sequence_length) + " bases of " + std::to_string(m_alphabet_size) + " modifications");
     }
 }
 
@@ -342,8 +336,8 @@ interfaces::DatasetMap CalledReadDecoder::build_datasets() {
     }
     if (!m_base_mod_probs.empty()) {
         MatView<uint8_t> matrix;
-        matrix.view(m_base_mod_probs.data(), m_sequence_length, m_alphabet_size,
-                    std::max<uint64_t>(m_alphabet_size, 1), 1);
+        matrix.view(m_base_mod_probs.data(), m_sequence_length, m_alphabet_size, std::max<uint64_t>(m_alphabet_size, 1),
+                    1);
         datasets.emplace(dataset::base_mod_probs, DataView(matrix, std::move(m_base_mod_probs)));
     }
     if (!m_trace.empty()) {
@@ -361,8 +355,8 @@ interfaces::DatasetMap CalledReadDecoder::build_datasets() {
     }
     if (!m_state.empty()) {
         MatView<float> matrix;
-        matrix.view(m_state.data(), m_state.size() / m_state_size, m_state_size,
-                    std::max<uint64_t>(m_state_size, 1), 1);
+        matrix.view(m_state.data(), m_state.size() / m_state_size, m_state_size, std::max<uint64_t>(m_state_size, 1),
+                    1);
         datasets.emplace(dataset::state_data, DataView(matrix, std::move(m_state)));
     }
     if (m_alignments) {

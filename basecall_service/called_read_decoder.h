@@ -23,7 +23,7 @@ public:
 
 /// What the client asked the server for with GET_FIRST_CALLED_BLOCK.
 struct CalledReadOptions {
-    bool events = true;        // moves, trace, runs and base modifications
+    bool events = true;  // moves, trace, runs and base modifications
     bool state_data = false;
 };
 
@@ -65,7 +65,8 @@ public:
 
 private:
     void take_first_block_metadata(const vemla_ipc::ReadBlockData& block,
-                                   const vemla_ipc::CalledBlockData& called, uint64_t frame_bytes);
+                                   const vemla_ipc::CalledBlockData& called,
+                                   uint64_t frame_bytes);
     void prepare_buffers(const vemla_ipc::CalledBlockData& called);
     void add_block_data(const vemla_ipc::CalledBlockData& called, bool first);
     void add_moves_and_trace(const vemla_ipc::CalledBlockData& called, uint64_t positions);

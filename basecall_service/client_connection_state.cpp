@@ -93,9 +93,13 @@ std::string to_string(const ErrorState& error_state) {
     return "[" + to_string(error_state.code) + "] " + error_state.message;
 }
 
-std::ostream& operator<<(std::ostream& stream, ClientStatus status) { return stream << to_string(status); }
+std::ostream& operator<<(std::ostream& stream, ClientStatus status) {
+    return stream << to_string(status);
+}
 
-std::ostream& operator<<(std::ostream& stream, ConnectionError code) { return stream << to_string(code); }
+std::ostream& operator<<(std::ostream& stream, ConnectionError code) {
+    return stream << to_string(code);
+}
 
 std::ostream& operator<<(std::ostream& stream, const ErrorState& error_state) {
     return stream << to_string(error_state);
@@ -106,7 +110,7 @@ std::string transition_description(ClientStatus from, ClientStatus to) {
 }
 
 ClientConnectionState::ClientConnectionState()
-        : m_notifier("conn_state_ntfy", [](const std::exception& error) { report_handler_failure(error); }) {
+    : m_notifier("conn_state_ntfy", [](const std::exception& error) { report_handler_failure(error); }) {
     auto trace = create_trace("ClientConnectionState");
     trace.message(to_string(m_status));
 }

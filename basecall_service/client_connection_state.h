@@ -72,7 +72,7 @@ public:
 class ClientConnectionStateSnapshotImpl : public ClientConnectionStateSnapshot {
 public:
     ClientConnectionStateSnapshotImpl(ClientStatus status, ErrorState error_state)
-            : m_status(status), m_error_state(std::move(error_state)) {}
+        : m_status(status), m_error_state(std::move(error_state)) {}
 
     const ClientStatus& get_status() const override { return m_status; }
     const ErrorState& get_error_state() const override { return m_error_state; }
@@ -92,8 +92,7 @@ class ClientConnectionState : private common::diagnostics::tracing::TraceDomain<
 public:
     /// Called with the status before the change and a snapshot taken right
     /// after it.
-    using ChangeHandler =
-            std::function<void(ClientStatus, std::shared_ptr<ClientConnectionStateSnapshot>)>;
+    using ChangeHandler = std::function<void(ClientStatus, std::shared_ptr<ClientConnectionStateSnapshot>)>;
 
     ClientConnectionState();
     /// Delivers every notification already queued first. Safe to run on the

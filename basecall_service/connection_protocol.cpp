@@ -24,8 +24,7 @@ const vemla_ipc::ConfigListData* config_list_of(const Message& reply) {
 
 }  // namespace
 
-ConnectionProtocol::ConnectionProtocol(ClientConnectionState& connection_state)
-        : m_connection_state(connection_state) {
+ConnectionProtocol::ConnectionProtocol(ClientConnectionState& connection_state) : m_connection_state(connection_state) {
     auto trace = create_trace("ConnectionProtocol");
 }
 
@@ -37,8 +36,8 @@ void ConnectionProtocol::set_connection_params(const std::string& server_address
     trace.message("timeout: " + std::to_string(m_reply_timeout_ms));
 }
 
-RequestBrokerAdapter* ConnectionProtocol::establish_server_connection(
-        const ipc_tools::ConnectionInfo& connection_info, uint32_t server_file_load_timeout_s) {
+RequestBrokerAdapter* ConnectionProtocol::establish_server_connection(const ipc_tools::ConnectionInfo& connection_info,
+                                                                      uint32_t server_file_load_timeout_s) {
     auto trace = create_trace("establish_server_connection");
     m_connection_info = connection_info;
     m_server_file_load_timeout_s = server_file_load_timeout_s;
@@ -158,10 +157,10 @@ bool ConnectionProtocol::load_file_on_server(MessageType type, const std::string
         }
     }
     trace.message("timeout");
-    m_error_state = {ConnectionError::file_load_timeout,
-                     "Server did not process load request '" + message_type_as_string(type) + "' for file " +
-                             name + "within the " + std::to_string(timeout_s) +
-                             "s timeout. Try increasing server_file_load_timeout"};
+    m_error_state = {ConnectionError::file_load_timeout, "Server did not process load request '" +
+                                                                 message_type_as_string(type) + "' for file " + name +
+                                                                 "within the " + std::to_string(timeout_s) +
+                                                                 "s timeout. Try increasing server_file_load_timeout"};
     return false;
 }
 
@@ -175,10 +174,8 @@ bool ConnectionProtocol::try_load_on_server(MessageType type, const std::string&
     const std::string reply_name = message_type_as_string(reply.type);
     trace.message(reply_name);
     switch (reply.type) {
-        case MessageType::LOADING:
-            return false;
-        case MessageType::SUCCESS:
-            return true;
+        case MessageType::LOADING: return false;
+        case MessageType::SUCCESS: return true;
         case MessageType::REQUEST_FAILED: {
             const auto* content = reply.get_message_data()->content_as_SimpleReplyData();
             m_error_state =
@@ -186,9 +183,9 @@ bool ConnectionProtocol::try_load_on_server(MessageType type, const std::string&
             break;
         }
         default:
-            m_error_state = {ConnectionError::invalid_response, "Error. Load request '" + message_type_as_string(type) +
-                                                                        "' received an invalid reply type: " +
-                                                                        reply_name};
+            m_error_state = {ConnectionError::invalid_response,
+                             "Error. Load request '" + message_type_as_string(type) +
+                                     "' received an invalid reply type: " + reply_name};
             break;
     }
     trace.message(to_string(m_error_state));
@@ -204,9 +201,8 @@ bool ConnectionProtocol::retrieve_config_details(const std::string& config_name)
         return false;
     }
     if (reply.type != MessageType::RETURN_CONFIGS) {
-        m_error_state = {ConnectionError::invalid_response,
-                         "Could not get details from server (invalid reply type). " +
-                                 message_type_as_string(reply.type)};
+        m_error_state = {ConnectionError::invalid_response, "Could not get details from server (invalid reply type). " +
+                                                                    message_type_as_string(reply.type)};
         return false;
     }
     const auto* list = config_list_of(reply);
@@ -326,21 +322,17 @@ void ConnectionProtocol::disconnect_from_server() const {
 
 ErrorState create_load_request_error_state(MessageType request_type, const std::string& reason) {
     switch (request_type) {
-        case MessageType::LOAD_CONFIG:
-            return {ConnectionError::basecall_config_unavailable, reason};
-        case MessageType::LOAD_INDEX:
-            return {ConnectionError::align_index_unavailable, reason};
-        case MessageType::LOAD_BED:
-            return {ConnectionError::bed_file_unavailable, reason};
-        default:
-            return {ConnectionError::failed, reason};
+        case MessageType::LOAD_CONFIG: return {ConnectionError::basecall_config_unavailable, reason};
+        case MessageType::LOAD_INDEX: return {ConnectionError::align_index_unavailable, reason};
+        case MessageType::LOAD_BED: return {ConnectionError::bed_file_unavailable, reason};
+        default: return {ConnectionError::failed, reason};
     }
 }
 
 ErrorState create_connect_error_state(MessageType reply_type, const ipc_tools::ConnectionInfo& connection_info) {
     const auto refusal = [](ConnectionError code, const std::string& reason, const std::string& name) {
-        return ErrorState{code, "Could not register on server (connection refused due to " + reason + " \"" + name +
-                                        "\")."};
+        return ErrorState{code,
+                          "Could not register on server (connection refused due to " + reason + " \"" + name + "\")."};
     };
     switch (reply_type) {
         case MessageType::INVALID_CONFIG:
@@ -355,10 +347,9 @@ ErrorState create_connect_error_state(MessageType reply_type, const ipc_tools::C
         case MessageType::INVALID_BED:
             return refusal(ConnectionError::bed_file_unavailable, "unsupported bed file", connection_info.bed_file);
         case MessageType::INDEX_NO_SEQ:
-            return refusal(ConnectionError::align_index_no_seq,
-                           "full alignment not being supported by alignment index", connection_info.align_ref);
-        default:
-            return {ConnectionError::invalid_response, "Could not register on server (invalid response)."};
+            return refusal(ConnectionError::align_index_no_seq, "full alignment not being supported by alignment index",
+                           connection_info.align_ref);
+        default: return {ConnectionError::invalid_response, "Could not register on server (invalid response)."};
     }
 }
 

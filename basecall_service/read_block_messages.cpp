@@ -19,8 +19,7 @@ T metadata_or(const bass::data_wrappers::Metadata& metadata, const std::string& 
 
 uint64_t samples_per_block(uint64_t block_size, uint64_t stride) {
     uint64_t samples = 0;
-    return __builtin_mul_overflow(block_size, stride, &samples) ? std::numeric_limits<uint64_t>::max()
-                                                                : samples;
+    return __builtin_mul_overflow(block_size, stride, &samples) ? std::numeric_limits<uint64_t>::max() : samples;
 }
 
 }  // namespace
@@ -32,15 +31,14 @@ bool read_is_too_short_to_send(const interfaces::ReadHolder& read) {
     return __builtin_mul_overflow(stride, MIN_STRIDES_TO_SEND, &minimum) || duration < minimum;
 }
 
-flatbuffers::Offset<vemla_ipc::ScalingOverrideData> AppendScalingOverride(
-        flatbuffers::FlatBufferBuilder& builder, const interfaces::ReadHolder& read) {
+flatbuffers::Offset<vemla_ipc::ScalingOverrideData> AppendScalingOverride(flatbuffers::FlatBufferBuilder& builder,
+                                                                          const interfaces::ReadHolder& read) {
     const auto& metadata = read.m_metadata;
     if (!metadata_or<bool>(metadata, "scaling_override", false)) {
         return 0;
     }
-    return vemla_ipc::CreateScalingOverrideData(
-            builder, metadata_or<float>(metadata, "scaling_override_median", 0.0f),
-            metadata_or<float>(metadata, "scaling_override_med_abs_dev", 0.0f));
+    return vemla_ipc::CreateScalingOverrideData(builder, metadata_or<float>(metadata, "scaling_override_median", 0.0f),
+                                                metadata_or<float>(metadata, "scaling_override_med_abs_dev", 0.0f));
 }
 
 std::vector<ipc_tools::Message> build_read_block_messages(const interfaces::ReadHolder& read,
@@ -61,16 +59,14 @@ std::vector<ipc_tools::Message> build_read_block_messages(const interfaces::Read
     }
     const auto samples = raw->second.vec_view<int16_t>();
     if (stride == 0 || block_size == 0) {
-        throw std::invalid_argument("Cannot cut a read into blocks with a model stride of " +
-                                    std::to_string(stride) + " and a block size of " +
-                                    std::to_string(block_size) + ".");
+        throw std::invalid_argument("Cannot cut a read into blocks with a model stride of " + std::to_string(stride) +
+                                    " and a block size of " + std::to_string(block_size) + ".");
     }
     // The server is told the duration; the samples sent are the read's own,
     // so a duration beyond them is refused rather than read past their end.
     if (duration > samples.size) {
-        throw std::invalid_argument("Read duration of " + std::to_string(duration) +
-                                    " samples exceeds its " + std::to_string(samples.size) +
-                                    " raw samples.");
+        throw std::invalid_argument("Read duration of " + std::to_string(duration) + " samples exceeds its " +
+                                    std::to_string(samples.size) + " raw samples.");
     }
     if (duration > std::numeric_limits<uint32_t>::max()) {
         throw std::invalid_argument("Read duration of " + std::to_string(duration) +
@@ -114,8 +110,7 @@ std::vector<ipc_tools::Message> build_read_block_messages(const interfaces::Read
         const auto client_id = connection_id.empty() ? flatbuffers::Offset<flatbuffers::String>()
                                                      : builder.CreateString(connection_id);
         const auto root = vemla_ipc::CreateMessageData(builder, &ipc_tools::current_version(), client_id,
-                                                       vemla_ipc::Content_ReadBlockData,
-                                                       content.Union());
+                                                       vemla_ipc::Content_ReadBlockData, content.Union());
         vemla_ipc::FinishMessageDataBuffer(builder, root);
         messages.emplace_back(builder);
         offset += n;

@@ -24,8 +24,8 @@ bool read_is_too_short_to_send(const interfaces::ReadHolder& read);
 
 // The read's ScalingOverrideData table, or a null offset when its metadata
 // does not set "scaling_override".
-flatbuffers::Offset<vemla_ipc::ScalingOverrideData> AppendScalingOverride(
-        flatbuffers::FlatBufferBuilder& builder, const interfaces::ReadHolder& read);
+flatbuffers::Offset<vemla_ipc::ScalingOverrideData> AppendScalingOverride(flatbuffers::FlatBufferBuilder& builder,
+                                                                          const interfaces::ReadHolder& read);
 
 // One message per block of `block_size` model strides, stamped with
 // `connection_id`. The samples are copied once, straight into each block's

@@ -18,13 +18,27 @@ using ValidationDomain = common::diagnostics::tracing::TraceDomain<ReadBuffer::M
 
 // Barcoding and LAMP keys that a classified read carries together.
 const char* const BARCODING_KEYS[] = {
-        "barcode_arrangement",     "barcode_full_arrangement", "barcode_kit",
-        "barcode_variant",         "barcode_score",            "barcode_front_id",
-        "barcode_front_score",     "barcode_front_refseq",     "barcode_front_foundseq",
-        "barcode_front_begin_index", "barcode_rear_id",        "barcode_rear_score",
-        "barcode_rear_refseq",     "barcode_rear_foundseq",    "barcode_rear_end_index",
-        "barcode_mid_front_score", "barcode_mid_rear_score",   "lamp_barcode_id",
-        "lamp_barcode_score",      "lamp_target_id",           "lamp_target_score",
+        "barcode_arrangement",
+        "barcode_full_arrangement",
+        "barcode_kit",
+        "barcode_variant",
+        "barcode_score",
+        "barcode_front_id",
+        "barcode_front_score",
+        "barcode_front_refseq",
+        "barcode_front_foundseq",
+        "barcode_front_begin_index",
+        "barcode_rear_id",
+        "barcode_rear_score",
+        "barcode_rear_refseq",
+        "barcode_rear_foundseq",
+        "barcode_rear_end_index",
+        "barcode_mid_front_score",
+        "barcode_mid_rear_score",
+        "lamp_barcode_id",
+        "lamp_barcode_score",
+        "lamp_target_id",
+        "lamp_target_score",
 };
 
 std::atomic<uint32_t> g_failed_validations{0};
@@ -78,8 +92,7 @@ void ReadBuffer::set_max_input_queue_size(uint64_t max_reads) {
     m_max_input_queue_size = max_reads;
 }
 
-std::vector<ipc_tools::Message> ReadBuffer::create_messages(const ReadHolder& read,
-                                                            std::string& connection_id) const {
+std::vector<ipc_tools::Message> ReadBuffer::create_messages(const ReadHolder& read, std::string& connection_id) const {
     uint64_t block_size = 0;
     {
         std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
@@ -176,8 +189,7 @@ void ReadBuffer::put_read_on_output_queue(ReadHolder& read) {
     validate_and_trace_metadata(read, "Read placed directly on output queue without sending to server.");
     std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
     m_reads_out.push_back(take(read));
-    write_hftrace("put_read_on_output_queue",
-                  [&] { return "Retrieved: " + std::to_string(m_reads_out.size()); });
+    write_hftrace("put_read_on_output_queue", [&] { return "Retrieved: " + std::to_string(m_reads_out.size()); });
 }
 
 uint64_t ReadBuffer::num_queued_reads() const {
@@ -190,15 +202,16 @@ uint64_t ReadBuffer::num_submitted_reads() const {
     return m_submitted_reads.size();
 }
 
-std::vector<ipc_tools::Message>& ReadBuffer::next_read_messages() { return m_message_queue_in.front(); }
+std::vector<ipc_tools::Message>& ReadBuffer::next_read_messages() {
+    return m_message_queue_in.front();
+}
 
 void ReadBuffer::rebuild_next_read_messages() {
     std::lock_guard<common::InstrumentedMutex> lock(m_mutex);
     if (m_queued_reads.empty()) {
         return;
     }
-    m_message_queue_in.front() =
-            build_read_block_messages(*m_queued_reads.front(), m_block_size, m_connection_id);
+    m_message_queue_in.front() = build_read_block_messages(*m_queued_reads.front(), m_block_size, m_connection_id);
 }
 
 void ReadBuffer::read_submitted() {
@@ -210,8 +223,7 @@ void ReadBuffer::read_submitted() {
         m_queued_reads.pop_front();
         m_message_queue_in.pop_front();
         write_hftrace("read_submitted", [&] { return "Queued: " + std::to_string(m_queued_reads.size()); });
-        write_hftrace("read_submitted",
-                      [&] { return "Submitted: " + std::to_string(m_submitted_reads.size()); });
+        write_hftrace("read_submitted", [&] { return "Submitted: " + std::to_string(m_submitted_reads.size()); });
     }
     m_space_available.notify_all();
 }
@@ -263,9 +275,8 @@ void ReadBuffer::clear_submitted_reads() {
         std::string* strand_id = nullptr;
         read->m_metadata.extract(read_data::strand_id::name, strand_id);
         const auto raw = read->m_datasets.find(dataset::raw_data);
-        m_lost_reads_by_tag.emplace(
-                read_tag, LostRead{strand_id ? *strand_id : std::string(),
-                                   raw == read->m_datasets.end() ? 0 : raw->second.info.count});
+        m_lost_reads_by_tag.emplace(read_tag, LostRead{strand_id ? *strand_id : std::string(),
+                                                       raw == read->m_datasets.end() ? 0 : raw->second.info.count});
         ++m_lost_reads;
     }
     m_submitted_reads.clear();
@@ -338,9 +349,7 @@ void ReadBuffer::set_connection_id(std::string connection_id) {
 
     ReadQueue queued = fetch_and_empty_input_queue();
     ReadQueue submitted = fetch_and_empty_submitted_reads();
-    trace.message([&] {
-        return "requeuing reads, total: " + std::to_string(submitted.size() + queued.size());
-    });
+    trace.message([&] { return "requeuing reads, total: " + std::to_string(submitted.size() + queued.size()); });
     queue_reads(submitted);
     queue_reads(queued);
 }
@@ -387,11 +396,10 @@ void ReadBuffer::validate_and_trace_metadata(const ReadHolder& read, const std::
         const std::string read_id = metadata.exists(read_data::read_id::name)
                                             ? read.get_by_name(read_data::read_id::name)
                                             : std::string("unknown");
-        const std::string problem =
-                present ? " Missing metadata key, barcode_arrangement is present but " + std::string(key) +
-                                  " is missing."
-                        : " Unexpected metadata key, barcode_arrangement is missing but " +
-                                  std::string(key) + " is present.";
+        const std::string problem = present ? " Missing metadata key, barcode_arrangement is present but " +
+                                                      std::string(key) + " is missing."
+                                            : " Unexpected metadata key, barcode_arrangement is missing but " +
+                                                      std::string(key) + " is present.";
         domain->write_message("validate_and_trace_metadata",
                               context + problem + " Read ID: " + read_id +
                                       ", Read tag: " + std::to_string(read.m_read_tag) +

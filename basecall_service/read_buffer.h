@@ -113,8 +113,7 @@ public:
 
 private:
     using HeldSubReads =
-            std::unordered_map<uint64_t,
-                               std::unordered_map<uint64_t, std::unique_ptr<interfaces::ReadHolder>>>;
+            std::unordered_map<uint64_t, std::unordered_map<uint64_t, std::unique_ptr<interfaces::ReadHolder>>>;
 
     // The read's block messages and the connection id they carry.
     std::vector<ipc_tools::Message> create_messages(const interfaces::ReadHolder& read,
@@ -125,8 +124,7 @@ private:
     ReadQueue fetch_and_empty_submitted_reads();
     void queue_reads(ReadQueue& reads);
     void refuse_if_in_flight(uint64_t read_tag) const;
-    static void validate_and_trace_metadata(const interfaces::ReadHolder& read,
-                                            const std::string& context);
+    static void validate_and_trace_metadata(const interfaces::ReadHolder& read, const std::string& context);
 
     mutable common::InstrumentedMutex m_mutex;
     std::condition_variable m_space_available;

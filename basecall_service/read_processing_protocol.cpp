@@ -14,9 +14,13 @@ constexpr auto IDLE_PAUSE = std::chrono::milliseconds(1);
 
 }  // namespace
 
-ReadProcessingProtocol::ReadProcessingProtocol() { auto trace = create_trace("ReadProcessingProtocol"); }
+ReadProcessingProtocol::ReadProcessingProtocol() {
+    auto trace = create_trace("ReadProcessingProtocol");
+}
 
-ReadProcessingProtocol::~ReadProcessingProtocol() { auto trace = create_trace("~ReadProcessingProtocol"); }
+ReadProcessingProtocol::~ReadProcessingProtocol() {
+    auto trace = create_trace("~ReadProcessingProtocol");
+}
 
 void ReadProcessingProtocol::set_connection_id(std::string connection_id) {
     get_trace_context()->write_message("set_connection_id", connection_id);

@@ -56,13 +56,17 @@ private:
     bool pull_from_server(RequestBrokerAdapter* adapter);
     /// Whether a returned read under a tag with lost reads is the late
     /// return of one of them rather than the read now submitted under it.
-    bool is_late_return(const vemla_ipc::ReadBlockData& first_block, const interfaces::ReadHolder* submitted,
+    bool is_late_return(const vemla_ipc::ReadBlockData& first_block,
+                        const interfaces::ReadHolder* submitted,
                         const std::vector<ReadBuffer::LostRead>& lost) const;
     /// Fetches and drops the remaining blocks of a read the server returned
     /// after reporting it lost.
-    bool discard_returned_read(RequestBrokerAdapter* adapter, const vemla_ipc::ReadBlockData& first_block,
+    bool discard_returned_read(RequestBrokerAdapter* adapter,
+                               const vemla_ipc::ReadBlockData& first_block,
                                const std::vector<ReadBuffer::LostRead>& lost);
-    bool request_next_block(RequestBrokerAdapter* adapter, uint32_t read_tag, const std::string& strand_id,
+    bool request_next_block(RequestBrokerAdapter* adapter,
+                            uint32_t read_tag,
+                            const std::string& strand_id,
                             ipc_tools::Message& reply);
     bool fail(ConnectionError code, const std::string& message, bool trace_it);
 

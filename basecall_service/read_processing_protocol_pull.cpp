@@ -51,18 +51,20 @@ const vemla_ipc::ReadBlockData& read_block_of(const Message& message) {
 
 }  // namespace
 
-bool ReadProcessingProtocol::request_next_block(RequestBrokerAdapter* adapter, uint32_t read_tag,
-                                                const std::string& strand_id, Message& reply) {
+bool ReadProcessingProtocol::request_next_block(RequestBrokerAdapter* adapter,
+                                                uint32_t read_tag,
+                                                const std::string& strand_id,
+                                                Message& reply) {
     Message request(MessageType::GET_NEXT_CALLED_BLOCK, m_connection_id, read_tag, strand_id);
     if (!adapter->send_request(request, reply)) {
         m_error_state = adapter->error_state();
         return false;
     }
     if (reply.type != MessageType::RETURN_NEXT_CALLED_BLOCK) {
-        return fail(ConnectionError::invalid_response,
-                    "Failed to get next block from server, invalid reply: " +
-                            ipc_tools::message_type_as_string(reply.type),
-                    true);
+        return fail(
+                ConnectionError::invalid_response,
+                "Failed to get next block from server, invalid reply: " + ipc_tools::message_type_as_string(reply.type),
+                true);
     }
     return true;
 }
@@ -142,7 +144,8 @@ bool ReadProcessingProtocol::pull_from_server(RequestBrokerAdapter* adapter) {
     return true;
 }
 
-bool ReadProcessingProtocol::is_late_return(const vemla_ipc::ReadBlockData& first_block, const ReadHolder* submitted,
+bool ReadProcessingProtocol::is_late_return(const vemla_ipc::ReadBlockData& first_block,
+                                            const ReadHolder* submitted,
                                             const std::vector<ReadBuffer::LostRead>& lost) const {
     // With no read of the tag submitted, nothing current can be returned
     // under it (a queued read has not reached the server whole).
@@ -171,9 +174,8 @@ bool ReadProcessingProtocol::discard_returned_read(RequestBrokerAdapter* adapter
                                                    const std::vector<ReadBuffer::LostRead>& lost) {
     const uint32_t read_tag = first_block.read_tag();
     const std::string strand_id = ipc_tools::wire::as_string(first_block.strand_id());
-    get_trace_context()->write_message("pull_from_server",
-                                       "Discarding read " + std::to_string(read_tag) +
-                                               ", returned after the server reported it lost.");
+    get_trace_context()->write_message("pull_from_server", "Discarding read " + std::to_string(read_tag) +
+                                                                   ", returned after the server reported it lost.");
     // Its blocks are fetched all the same, so the server is not left half way
     // through returning it; but no read comes back in more blocks than the
     // samples it was sent with.

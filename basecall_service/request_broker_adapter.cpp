@@ -4,7 +4,9 @@
 
 namespace basecall_service {
 
-RequestBrokerAdapter::RequestBrokerAdapter() { auto trace = create_trace("RequestBrokerAdapter"); }
+RequestBrokerAdapter::RequestBrokerAdapter() {
+    auto trace = create_trace("RequestBrokerAdapter");
+}
 
 bool RequestBrokerAdapter::prepare_connection(const std::string& server_address, uint32_t timeout_ms) {
     return invoke([this, server_address, timeout_ms] { m_broker.prepare_connection(server_address, timeout_ms); });

@@ -18,8 +18,12 @@ using QueryTrace = common::diagnostics::tracing::TraceDomainHelper<Trace>;
 // One question: a broker of its own, one request, the reply's kind checked,
 // then decoded. The broker (socket and context) goes on every way out.
 template <typename Decode>
-auto ask(const std::string& address, uint32_t timeout_ms, Message request, MessageType expected,
-         const std::string& invalid_reply_prefix, Decode decode) {
+auto ask(const std::string& address,
+         uint32_t timeout_ms,
+         Message request,
+         MessageType expected,
+         const std::string& invalid_reply_prefix,
+         Decode decode) {
     ipc_tools::RequestBroker broker;
     broker.prepare_connection(address, timeout_ms);
     Message reply;
@@ -61,8 +65,8 @@ ServerStatsSummary get_server_statistics(const std::string& address, uint32_t ti
 std::string get_server_internal_state(const std::string& address, uint32_t timeout_ms) {
     auto trace = QueryTrace::create_trace("get_server_internal_state");
     return ask(address, timeout_ms, ipc_tools::create_query_request(ipc_tools::QueryCode::server_internal_state, ""),
-               MessageType::RESPONSE, "Could not retrieve state from server, invalid reply: ",
-               [](const Message& reply) {
+               MessageType::RESPONSE,
+               "Could not retrieve state from server, invalid reply: ", [](const Message& reply) {
                    const auto* content = reply.get_message_data()->content_as_SimpleReplyData();
                    return content ? as_string(content->text()) : std::string();
                });

@@ -146,12 +146,12 @@ std::string generate_long_line(std::mt19937_64& rng, size_t index, int ref, int 
     mm += ";";
 
     char name[64];
-    std::snprintf(name, sizeof name, "%08zx-%04x-%04x-%012zx", index, unsigned(rng() % 65536),
-                  unsigned(rng() % 65536), size_t(rng() % 1000000000000ULL));
-    return std::string(name) + "\t" + std::to_string(rng() % 2 ? 0 : 16) + "\tchr" + std::to_string(ref + 1) +
-           "\t" + std::to_string(pos) + "\t60\t" + cigar + "\t*\t0\t0\t" + seq + "\t" + qual +
-           "\tqs:i:" + std::to_string(q) + "\tdu:f:3.25\tch:i:" + std::to_string(rng() % 512) +
-           "\tst:Z:2024-01-01T00:00:00Z\tRG:Z:run1_model\t" + mv + "\t" + mm + "\t" + ml;
+    std::snprintf(name, sizeof name, "%08zx-%04x-%04x-%012zx", index, unsigned(rng() % 65536), unsigned(rng() % 65536),
+                  size_t(rng() % 1000000000000ULL));
+    return std::string(name) + "\t" + std::to_string(rng() % 2 ? 0 : 16) + "\tchr" + std::to_string(ref + 1) + "\t" +
+           std::to_string(pos) + "\t60\t" + cigar + "\t*\t0\t0\t" + seq + "\t" + qual + "\tqs:i:" + std::to_string(q) +
+           "\tdu:f:3.25\tch:i:" + std::to_string(rng() % 512) + "\tst:Z:2024-01-01T00:00:00Z\tRG:Z:run1_model\t" + mv +
+           "\t" + mm + "\t" + ml;
 }
 
 // A 150-base read of a pair, with binned qualities and the usual aligner
@@ -194,8 +194,8 @@ std::string generate_short_line(std::mt19937_64& rng, size_t index, int ref, int
                   1 + unsigned(rng() % 4), 1101 + unsigned(rng() % 400), index, unsigned(rng() % 40000));
     return std::string(name) + "\t" + std::to_string(flag) + "\tchr" + std::to_string(ref + 1) + "\t" +
            std::to_string(pos) + "\t60\t" + cigar + "\t=\t" + std::to_string(mate_pos) + "\t" +
-           std::to_string(first ? insert : -insert) + "\t" + seq + "\t" + qual + "\tNM:i:" +
-           std::to_string(edits) + "\tMD:Z:" + md + "\tMC:Z:150M\tAS:i:" + std::to_string(150 - 5 * edits) +
+           std::to_string(first ? insert : -insert) + "\t" + seq + "\t" + qual + "\tNM:i:" + std::to_string(edits) +
+           "\tMD:Z:" + md + "\tMC:Z:150M\tAS:i:" + std::to_string(150 - 5 * edits) +
            "\tXS:i:" + std::to_string(rng() % 120) + "\tRG:Z:sample1";
 }
 
@@ -456,9 +456,8 @@ std::string run_data_set(const DataSet& set, const std::string& self, const std:
         write.runs["zlib-raw"].push_back(seconds_since(start));
 
         convert.runs["bam"].push_back(child_numbers(self, "--convert " + bam_path + " " + converted, 1)[0]);
-        convert.runs["samtools"].push_back(
-                command_seconds("samtools view -b --write-index -o " + samtools_bam + "##idx##" + samtools_bam +
-                                ".bai " + bam_path));
+        convert.runs["samtools"].push_back(command_seconds("samtools view -b --write-index -o " + samtools_bam +
+                                                           "##idx##" + samtools_bam + ".bai " + bam_path));
 
         for (const char* arm : {"bam", "zlib", "zlib-raw"}) {
             const std::vector<double> numbers = child_numbers(self, std::string("--read ") + arm + " " + bam_path, 2);
@@ -477,25 +476,27 @@ std::string run_data_set(const DataSet& set, const std::string& self, const std:
         raw_compressed += c.deflated.size() + 26;
     }
     const char* label = set.label;
-    std::printf("%s: %zu %s, %.1f MB uncompressed BAM in %zu blocks; compressed: bam %.1f MB, zlib %.1f MB, "
-                "zlib-raw %.1f MB, samtools %.1f MB\n",
-                label, set.records, set.description, mb, blocks.size(), double(file.size()) / 1e6,
-                double(zlib_compressed) / 1e6, double(raw_compressed) / 1e6, double(file_size(samtools_bam)) / 1e6);
-    std::printf("%s: %-9s %9s %9s   (MB/s of uncompressed BAM, medians of %d interleaved rounds)\n", label, "",
-                "write", "read", rounds);
+    std::printf(
+            "%s: %zu %s, %.1f MB uncompressed BAM in %zu blocks; compressed: bam %.1f MB, zlib %.1f MB, "
+            "zlib-raw %.1f MB, samtools %.1f MB\n",
+            label, set.records, set.description, mb, blocks.size(), double(file.size()) / 1e6,
+            double(zlib_compressed) / 1e6, double(raw_compressed) / 1e6, double(file_size(samtools_bam)) / 1e6);
+    std::printf("%s: %-9s %9s %9s   (MB/s of uncompressed BAM, medians of %d interleaved rounds)\n", label, "", "write",
+                "read", rounds);
     for (const char* arm : {"bam", "zlib", "zlib-raw"}) {
         std::printf("%s: %-9s %9.1f %9.1f\n", label, arm, mb / write.at(arm), mb / read.at(arm));
     }
-    std::printf("%s: %-9s %9s %9s   (BAM in, indexed BAM out; BAM in, records without text)\n", label, "",
-                "convert", "read");
+    std::printf("%s: %-9s %9s %9s   (BAM in, indexed BAM out; BAM in, records without text)\n", label, "", "convert",
+                "read");
     for (const char* arm : {"bam", "samtools"}) {
         std::printf("%s: %-9s %9.1f %9.1f\n", label, arm, mb / convert.at(arm), mb / read.at(arm));
     }
     const double record_bytes = double(stream.size()) / double(set.records);
-    std::printf("%s: peak RSS per record: %.0f B holding the SAM records and writing them, %.0f B reading "
-                "(%.0f B of uncompressed BAM per record: %.1fx and %.1fx)\n",
-                label, hold_rss / double(set.records), read_rss / double(set.records), record_bytes,
-                hold_rss / double(stream.size()), read_rss / double(stream.size()));
+    std::printf(
+            "%s: peak RSS per record: %.0f B holding the SAM records and writing them, %.0f B reading "
+            "(%.0f B of uncompressed BAM per record: %.1fx and %.1fx)\n",
+            label, hold_rss / double(set.records), read_rss / double(set.records), record_bytes,
+            hold_rss / double(stream.size()), read_rss / double(stream.size()));
     std::printf("%s: bam/zlib-raw: write %.2f read %.2f\n", label, write.at("zlib-raw") / write.at("bam"),
                 read.at("zlib-raw") / read.at("bam"));
     std::fflush(stdout);
@@ -553,9 +554,10 @@ void run_references(size_t most, const std::string& stem) {
             start = Clock::now();
             check(handler.write_to_bam_file(path, true), handler);
             const double write_seconds = seconds_since(start);
-            std::printf("references: %7zu records on reference %7zu of %7zu added in %7.3f s, written in %7.3f s "
-                        "(%6.2f us per record)\n",
-                        n, ref + 1, n, add_seconds, write_seconds, (add_seconds + write_seconds) / double(n) * 1e6);
+            std::printf(
+                    "references: %7zu records on reference %7zu of %7zu added in %7.3f s, written in %7.3f s "
+                    "(%6.2f us per record)\n",
+                    n, ref + 1, n, add_seconds, write_seconds, (add_seconds + write_seconds) / double(n) * 1e6);
             std::fflush(stdout);
         }
     }

@@ -66,8 +66,8 @@ inline std::string pair_ratio_note(int pairs, const Spread& tcp, const Spread& i
 inline zmq::message_t adopt(flatbuffers::FlatBufferBuilder& fbb) {
     auto* buffer = new flatbuffers::DetachedBuffer(fbb.Release());
     return zmq::message_t(
-        buffer->data(), buffer->size(),
-        [](void*, void* hint) { delete static_cast<flatbuffers::DetachedBuffer*>(hint); }, buffer);
+            buffer->data(), buffer->size(),
+            [](void*, void* hint) { delete static_cast<flatbuffers::DetachedBuffer*>(hint); }, buffer);
 }
 
 }  // namespace bench

@@ -105,8 +105,8 @@ int main(int argc, char** argv) {
     client.disconnect();
 
     if (finished != vemla::Result::success || received != reads) {
-        return fail("reads lost:", std::to_string(received) + " of " + std::to_string(reads) +
-                                           " back, finish " + vemla::to_string(finished));
+        return fail("reads lost:", std::to_string(received) + " of " + std::to_string(reads) + " back, finish " +
+                                           vemla::to_string(finished));
     }
     std::printf("seconds: %.6f\n", seconds);
     return 0;

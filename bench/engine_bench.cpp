@@ -98,7 +98,7 @@ ipc_tools::ConnectionInfo connection_info() {
 class EnginePath {
 public:
     EnginePath(const std::string& endpoint, uint64_t max_queued)
-            : m_engine(BLOCK_STRIDES, max_queued, false, false, nullptr) {
+        : m_engine(BLOCK_STRIDES, max_queued, false, false, nullptr) {
         m_engine.connect(endpoint, REPLY_TIMEOUT_MS, 30, connection_info());
         if (m_engine.get_connection_state().get_status() != basecall_service::ClientStatus::connected) {
             throw std::runtime_error("engine could not connect: " +
@@ -108,7 +108,8 @@ public:
     ~EnginePath() { m_engine.finish_by(60); }
 
     // Streams `count` reads; `on_progress` sees the number back so far.
-    void stream(const std::vector<int16_t>& signal, uint64_t count,
+    void stream(const std::vector<int16_t>& signal,
+                uint64_t count,
                 const std::function<void(uint64_t)>& on_progress = {}) {
         std::thread producer([&] {
             for (uint64_t i = 0; i < count; ++i) {
@@ -174,8 +175,10 @@ public:
     }
 
 private:
-    flatbuffers::FlatBufferBuilder simple(vemla_ipc::SimpleRequestType type, const std::string& client_id,
-                                          uint32_t value, const std::string& text) {
+    flatbuffers::FlatBufferBuilder simple(vemla_ipc::SimpleRequestType type,
+                                          const std::string& client_id,
+                                          uint32_t value,
+                                          const std::string& text) {
         flatbuffers::FlatBufferBuilder fbb(256);
         const auto text_offset = text.empty() ? flatbuffers::Offset<flatbuffers::String>() : fbb.CreateString(text);
         const auto content = vemla_ipc::CreateSimpleRequestData(fbb, type, value, text_offset);
@@ -183,7 +186,9 @@ private:
         return fbb;
     }
 
-    void finish(flatbuffers::FlatBufferBuilder& fbb, const std::string& client_id, vemla_ipc::Content type,
+    void finish(flatbuffers::FlatBufferBuilder& fbb,
+                const std::string& client_id,
+                vemla_ipc::Content type,
                 flatbuffers::Offset<void> content) {
         const auto id = client_id.empty() ? flatbuffers::Offset<flatbuffers::String>() : fbb.CreateString(client_id);
         const auto message = vemla_ipc::CreateMessageData(fbb, &ipc_tools::current_version(), id, type, content);
@@ -353,10 +358,11 @@ int report_memory(const Setting& s) {
         }
     });
     const uint64_t peak = peak_resident_kib();
-    std::printf("peak resident memory streaming %llu reads of %llu samples, max_reads_queued 100: %.1f MiB "
-                "(%.1f MiB after the first tenth; %.1f MiB when connected; engine and test server in one process)\n",
-                static_cast<unsigned long long>(s.memory_reads), static_cast<unsigned long long>(RATIO_SAMPLES),
-                peak / 1024.0, peak_at_tenth / 1024.0, before / 1024.0);
+    std::printf(
+            "peak resident memory streaming %llu reads of %llu samples, max_reads_queued 100: %.1f MiB "
+            "(%.1f MiB after the first tenth; %.1f MiB when connected; engine and test server in one process)\n",
+            static_cast<unsigned long long>(s.memory_reads), static_cast<unsigned long long>(RATIO_SAMPLES),
+            peak / 1024.0, peak_at_tenth / 1024.0, before / 1024.0);
     std::fflush(stdout);
     return 0;
 }
@@ -390,8 +396,8 @@ int main() {
         for (const char* transport : {"tcp", "ipc"}) {
             ratios[transport] = run_transport(s, transport);
         }
-        std::printf("engine/floor at %llu samples: tcp %.3f ipc %.3f%s\n", static_cast<unsigned long long>(RATIO_SAMPLES),
-                    ratios["tcp"].median, ratios["ipc"].median,
+        std::printf("engine/floor at %llu samples: tcp %.3f ipc %.3f%s\n",
+                    static_cast<unsigned long long>(RATIO_SAMPLES), ratios["tcp"].median, ratios["ipc"].median,
                     bench::pair_ratio_note(s.blocks_per_path, ratios["tcp"], ratios["ipc"]).c_str());
         return 0;
     } catch (const std::exception& error) {

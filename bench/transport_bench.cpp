@@ -47,7 +47,8 @@ Setting setting() {
 }
 
 // A finished raw-block frame carrying bytes / 2 samples.
-flatbuffers::FlatBufferBuilder build_block(const std::string& client_id, const std::vector<int16_t>& samples,
+flatbuffers::FlatBufferBuilder build_block(const std::string& client_id,
+                                           const std::vector<int16_t>& samples,
                                            uint32_t tag) {
     flatbuffers::FlatBufferBuilder fbb(2 * samples.size() + 236);
     const auto data = fbb.CreateVector(samples);
@@ -103,8 +104,7 @@ std::vector<double> measure(const Setting& s, const std::vector<RoundTrip>& roun
 // A REP socket on its own thread answering every request with 32 bytes.
 class BareReplier {
 public:
-    BareReplier(zmq::context_t& context, const std::string& address)
-            : m_socket(context, zmq::socket_type::rep) {
+    BareReplier(zmq::context_t& context, const std::string& address) : m_socket(context, zmq::socket_type::rep) {
         m_socket.set(zmq::sockopt::linger, 0);
         m_socket.bind(address);
         m_endpoint = m_socket.get(zmq::sockopt::last_endpoint);

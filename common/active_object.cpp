@@ -12,9 +12,9 @@ namespace {
 
 struct DefaultErrorHandler {
     void operator()(const std::exception& e) const {
-        logging::write_log_record(logging::error::get(),
-                                  "auto (anonymous namespace)::(anonymous class)::operator()(const std::exception &) const",
-                                  e.what());
+        logging::write_log_record(
+                logging::error::get(),
+                "auto (anonymous namespace)::(anonymous class)::operator()(const std::exception &) const", e.what());
     }
 };
 
@@ -25,7 +25,7 @@ ActiveObject::ActiveObject() : ActiveObject("active_object", 1, nullptr) {}
 ActiveObject::ActiveObject(const std::string& name, ErrorHandler handler) : ActiveObject(name, 1, std::move(handler)) {}
 
 ActiveObject::ActiveObject(const std::string& name, unsigned int num_threads, ErrorHandler handler)
-        : m_state(std::make_shared<SharedState>()) {
+    : m_state(std::make_shared<SharedState>()) {
     m_state->name = name;
     m_state->num_threads = num_threads;
     m_state->handler = std::move(handler);

@@ -16,14 +16,12 @@ const std::string DUAL_BARCODE_INNER_PREFIX = "_internal";
 // pattern.
 constexpr int MAX_FIELD_WIDTH = 1000;
 
-[[noreturn]] void refuse(const std::string& pattern, const std::string& why)
-{
+[[noreturn]] void refuse(const std::string& pattern, const std::string& why) {
     throw std::invalid_argument("invalid barcode name pattern \"" + pattern + "\": " + why);
 }
 
 // Reads a run of decimal digits at i, refusing values above MAX_FIELD_WIDTH.
-void skip_bounded_number(const std::string& pattern, std::size_t& i, const char* what)
-{
+void skip_bounded_number(const std::string& pattern, std::size_t& i, const char* what) {
     int value = 0;
     while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i]))) {
         value = value * 10 + (pattern[i] - '0');
@@ -38,8 +36,7 @@ void skip_bounded_number(const std::string& pattern, std::size_t& i, const char*
 // may read another argument or one of another type. An int conversion may
 // carry flags, a width, a precision and an h or hh modifier (the int
 // argument is still read as an int, then narrowed).
-void validate_pattern(const std::string& pattern)
-{
+void validate_pattern(const std::string& pattern) {
     int conversions = 0;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] != '%') {
@@ -64,8 +61,9 @@ void validate_pattern(const std::string& pattern)
             refuse(pattern, "incomplete conversion at the end");
         }
         if (std::string("diouxX").find(pattern[i]) == std::string::npos) {
-            refuse(pattern, std::string("conversion '") + pattern[i] +
-                                "' is not allowed (one int conversion with flags, width, precision and h or hh only)");
+            refuse(pattern,
+                   std::string("conversion '") + pattern[i] +
+                           "' is not allowed (one int conversion with flags, width, precision and h or hh only)");
         }
         if (++conversions > 1) {
             refuse(pattern, "more than one conversion");
@@ -73,8 +71,7 @@ void validate_pattern(const std::string& pattern)
     }
 }
 
-std::string last_two(const std::string& name, const char* which)
-{
+std::string last_two(const std::string& name, const char* which) {
     if (name.size() < 2) {
         throw std::out_of_range(std::string("dual barcode name needs an ") + which +
                                 " name of at least two characters, got \"" + name + "\"");
@@ -84,8 +81,7 @@ std::string last_two(const std::string& name, const char* which)
 
 }  // namespace
 
-std::string generate_normalised_id(const std::string& name_pattern, int index, bool twelfth_barcode)
-{
+std::string generate_normalised_id(const std::string& name_pattern, int index, bool twelfth_barcode) {
     validate_pattern(name_pattern);
     std::string name = common::Sprintf(name_pattern.c_str(), index);
     if (index == 12 && twelfth_barcode) {
@@ -94,8 +90,7 @@ std::string generate_normalised_id(const std::string& name_pattern, int index, b
     return name;
 }
 
-std::string generate_dual_normalised_id(const std::string& outer_name, const std::string& inner_name)
-{
+std::string generate_dual_normalised_id(const std::string& outer_name, const std::string& inner_name) {
     return DUAL_BARCODE_OUTER_PREFIX + last_two(outer_name, "outer") + DUAL_BARCODE_INNER_PREFIX +
            last_two(inner_name, "inner");
 }

@@ -5,8 +5,7 @@
 
 namespace common {
 
-std::size_t count_chunks(std::size_t length, std::size_t chunk_size, std::size_t overlap)
-{
+std::size_t count_chunks(std::size_t length, std::size_t chunk_size, std::size_t overlap) {
     if (chunk_size == 0 || overlap >= chunk_size) {
         throw std::invalid_argument("chunking needs a chunk size above 0 and an overlap below it; got chunk size " +
                                     std::to_string(chunk_size) + " and overlap " + std::to_string(overlap));
@@ -24,8 +23,7 @@ std::size_t count_chunks(std::size_t length, std::size_t chunk_size, std::size_t
     return 1 + beyond_first / step + (beyond_first % step != 0 ? 1 : 0);
 }
 
-std::vector<Chunk> distribute_chunks(std::size_t length, std::size_t chunk_size, std::size_t overlap)
-{
+std::vector<Chunk> distribute_chunks(std::size_t length, std::size_t chunk_size, std::size_t overlap) {
     const std::size_t count = count_chunks(length, chunk_size, overlap);
     if (count == 0) {
         return {};

@@ -10,15 +10,12 @@ using common::diagnostics::state::StateRecordType;
 // "(anonymous namespace)::ScopedSection".
 class ScopedSection : public ChildSection, private common::diagnostics::tracing::TraceDomain<ScopedSection> {
 public:
-    ScopedSection(std::vector<StateRecord>* records, std::string name)
-        : m_records(records), m_name(std::move(name))
-    {
+    ScopedSection(std::vector<StateRecord>* records, std::string name) : m_records(records), m_name(std::move(name)) {
         get_trace_context()->write_message("ScopedSection", std::string());
         m_records->push_back({StateRecordType::section_begin, m_name, {}});
     }
 
-    ~ScopedSection() override
-    {
+    ~ScopedSection() override {
         try {
             m_records->push_back({StateRecordType::section_end, std::move(m_name), {}});
         } catch (...) {
@@ -39,38 +36,31 @@ namespace diagnostics {
 namespace state {
 namespace detail {
 
-ConcreteStateLogger::ConcreteStateLogger(std::vector<StateRecord>& records) : m_records(records)
-{
+ConcreteStateLogger::ConcreteStateLogger(std::vector<StateRecord>& records) : m_records(records) {
     get_trace_context()->write_message("ConcreteStateLogger", std::string());
 }
 
-void ConcreteStateLogger::log(std::string key, std::string value)
-{
+void ConcreteStateLogger::log(std::string key, std::string value) {
     m_records.push_back({StateRecordType::value, std::move(key), std::move(value)});
 }
 
-void ConcreteStateLogger::log(std::string key, bool value)
-{
+void ConcreteStateLogger::log(std::string key, bool value) {
     m_records.push_back({StateRecordType::value, std::move(key), value});
 }
 
-void ConcreteStateLogger::log(std::string key, long long value)
-{
+void ConcreteStateLogger::log(std::string key, long long value) {
     m_records.push_back({StateRecordType::value, std::move(key), value});
 }
 
-void ConcreteStateLogger::log(std::string key, unsigned long long value)
-{
+void ConcreteStateLogger::log(std::string key, unsigned long long value) {
     m_records.push_back({StateRecordType::value, std::move(key), value});
 }
 
-void ConcreteStateLogger::log(std::string key, double value)
-{
+void ConcreteStateLogger::log(std::string key, double value) {
     m_records.push_back({StateRecordType::value, std::move(key), value});
 }
 
-std::unique_ptr<ChildSection> ConcreteStateLogger::create_child_section(std::string name)
-{
+std::unique_ptr<ChildSection> ConcreteStateLogger::create_child_section(std::string name) {
     return std::make_unique<ScopedSection>(&m_records, std::move(name));
 }
 

@@ -14,8 +14,7 @@ namespace detail {
 
 // Appends one record per call to a list owned by the caller, which must
 // outlive the logger and every section handle it returned.
-class ConcreteStateLogger final : public StateLogger,
-                                  private tracing::TraceDomain<ConcreteStateLogger> {
+class ConcreteStateLogger final : public StateLogger, private tracing::TraceDomain<ConcreteStateLogger> {
 public:
     explicit ConcreteStateLogger(std::vector<StateRecord>& records);
 

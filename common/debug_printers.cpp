@@ -19,8 +19,7 @@ constexpr uint64_t MAX_EVENTS = 200;
 constexpr int MAX_PATH_BASES = 100;
 
 // The 4^k k-mer labels, then "[]" for the state after them.
-std::vector<std::string> state_labels(int k)
-{
+std::vector<std::string> state_labels(int k) {
     std::vector<std::string> labels;
     std::map<std::string, int> index;
     build_labls(labels, index, k);
@@ -29,14 +28,12 @@ std::vector<std::string> state_labels(int k)
 }
 
 template <typename T>
-T threshold_for(T first_score)
-{
+T threshold_for(T first_score) {
     return first_score < T(0) ? T(-2.3) : T(0.1);
 }
 
 template <typename T>
-void write_state_line(std::ostream& text, uint64_t state, T value, const std::vector<std::string>& labels)
-{
+void write_state_line(std::ostream& text, uint64_t state, T value, const std::vector<std::string>& labels) {
     text << "\nstate " << state;
     if (state < labels.size()) {
         text << " (" << labels[state] << ")";
@@ -44,31 +41,26 @@ void write_state_line(std::ostream& text, uint64_t state, T value, const std::ve
     text << ": " << value;
 }
 
-std::size_t element_count(const VecView<int>& values)
-{
+std::size_t element_count(const VecView<int>& values) {
     return values.size;
 }
 
-std::size_t element_count(const std::vector<int>& values)
-{
+std::size_t element_count(const std::vector<int>& values) {
     return values.size();
 }
 
-void write_element(std::ostream& text, signed char value)
-{
+void write_element(std::ostream& text, signed char value) {
     text << static_cast<int>(value);
 }
 
-void write_element(std::ostream& text, const std::string& value)
-{
+void write_element(std::ostream& text, const std::string& value) {
     text << value;
 }
 
 }  // namespace
 
 template <typename T>
-std::string debugPrintPosteriors(const MatView<T>& posteriors, int k)
-{
+std::string debugPrintPosteriors(const MatView<T>& posteriors, int k) {
     const auto labels = state_labels(k);
     const T threshold = posteriors.size1 > 0 && posteriors.size2 > 0 ? threshold_for(posteriors(0, 0)) : T(0);
     std::ostringstream text;
@@ -86,8 +78,7 @@ std::string debugPrintPosteriors(const MatView<T>& posteriors, int k)
 }
 
 template <typename T>
-std::string debugPrintPosteriors(const BandMatView<T>& posteriors, int k)
-{
+std::string debugPrintPosteriors(const BandMatView<T>& posteriors, int k) {
     const auto labels = state_labels(k);
     const bool has_values = posteriors.rows > 0 && posteriors.columns > 0 && posteriors.band_width > 0;
     const T threshold = has_values ? threshold_for(posteriors.row(0)[0]) : T(0);
@@ -107,8 +98,7 @@ std::string debugPrintPosteriors(const BandMatView<T>& posteriors, int k)
 }
 
 template <typename States>
-std::string debugPrintStates(const States& states, int k, bool print_all, int items_before_ellipsis)
-{
+std::string debugPrintStates(const States& states, int k, bool print_all, int items_before_ellipsis) {
     const auto labels = state_labels(k);
     std::vector<std::string> texts;
     const std::size_t count = element_count(states);
@@ -127,8 +117,7 @@ std::string debugPrintStates(const States& states, int k, bool print_all, int it
 }
 
 template <typename Path>
-std::string debugPrintPathAsSequence(const Path& path, int k)
-{
+std::string debugPrintPathAsSequence(const Path& path, int k) {
     const auto labels = state_labels(k);
     const std::size_t kmer_count = labels.size() - 1;
     const auto middle = static_cast<std::size_t>(k / 2);
@@ -149,8 +138,7 @@ std::string debugPrintPathAsSequence(const Path& path, int k)
 }
 
 template <typename T>
-std::string debugPrintVector(const VecView<T>& values, bool print_all, int items_before_ellipsis, int capacity)
-{
+std::string debugPrintVector(const VecView<T>& values, bool print_all, int items_before_ellipsis, int capacity) {
     std::ostringstream text;
     if (capacity > 0) {
         text << "[size " << values.size << ", capacity " << capacity << "] {";

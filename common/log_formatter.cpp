@@ -83,7 +83,7 @@ public:
             // Parsed once here, not per record.
             m_timestamp = boost::log::expressions::stream
                           << boost::log::expressions::format_date_time<boost::posix_time::ptime>(
-                                 timestamp_name(), "%Y-%m-%d %H:%M:%S.%f ");
+                                     timestamp_name(), "%Y-%m-%d %H:%M:%S.%f ");
         }
     }
 
@@ -112,7 +112,7 @@ public:
         if constexpr (ThreadId) {
             stream << "(thread: ";
             if (const auto id = boost::log::extract<boost::log::attributes::current_thread_id::value_type>(
-                    thread_id_name(), record)) {
+                        thread_id_name(), record)) {
                 stream << id.get();
             }
             stream << ") ";
@@ -127,7 +127,7 @@ private:
 template <std::size_t Index>
 boost::log::formatter make_formatter() {
     return boost::log::formatter(
-        LineFormatter<(Index & 16) != 0, (Index & 8) != 0, (Index & 4) != 0, (Index & 2) != 0, (Index & 1) != 0>());
+            LineFormatter<(Index & 16) != 0, (Index & 8) != 0, (Index & 4) != 0, (Index & 2) != 0, (Index & 1) != 0>());
 }
 
 template <std::size_t... Indices>

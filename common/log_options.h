@@ -56,7 +56,7 @@ class BoostLoggerWrapper
 public:
     BoostLoggerWrapper() = default;
     BoostLoggerWrapper(const std::string& channel, attributes::SeverityLevel default_severity)
-            : base_type((boost::log::keywords::channel = channel, boost::log::keywords::severity = default_severity)) {}
+        : base_type((boost::log::keywords::channel = channel, boost::log::keywords::severity = default_severity)) {}
 };
 
 // The global loggers: channels "error", "warning", "info" and "verbose", each
@@ -101,15 +101,11 @@ class LoggerGroup;
 class LoggerOptionsUtils {
 public:
     // Editing helpers: work on caller-owned options, take no lock.
-    static void AddSeverity(LoggerOptions& options,
-                            attributes::SeverityLevel level,
-                            const std::vector<Loggers>& sinks);
+    static void AddSeverity(LoggerOptions& options, attributes::SeverityLevel level, const std::vector<Loggers>& sinks);
     static void RemoveSeverity(LoggerOptions& options,
                                attributes::SeverityLevel level,
                                const boost::optional<std::vector<Loggers>>& sinks);
-    static void AddCustomTrace(LoggerOptions& options,
-                               const std::string& channel,
-                               const std::vector<Loggers>& sinks);
+    static void AddCustomTrace(LoggerOptions& options, const std::string& channel, const std::vector<Loggers>& sinks);
     static void RemoveCustomTrace(LoggerOptions& options,
                                   const std::string& channel,
                                   boost::optional<std::vector<Loggers>>& sinks);
@@ -117,9 +113,7 @@ public:
     // Presets.
     static LoggerOptions GetDefaultLibraryLogOptions();
     static LoggerOptions GetDefaultInitData();
-    static LoggerOptions GetDefaultVemlaLogOptions(bool quiet,
-                                                   bool verbose_logs,
-                                                   const std::string& custom_trace_list);
+    static LoggerOptions GetDefaultVemlaLogOptions(bool quiet, bool verbose_logs, const std::string& custom_trace_list);
 
     // Installers (see logger_group.cpp).
     static void SetDefaultLogOptions();
@@ -144,10 +138,9 @@ void write_log_record(BoostLoggerWrapper& logger, const std::string& function, c
 // warning, info, verbose) at its own severity, attaches the enclosing
 // function's signature as "Function" and streams the message:
 //     VEMLA_LOG(common::logging::warning) << "queue full: " << n;
-#define VEMLA_LOG(global_logger)                                                    \
-    BOOST_LOG(global_logger::get())                                                 \
-        << ::boost::log::add_value(::common::logging::attributes::names::function(), \
-                                   ::std::string(__PRETTY_FUNCTION__))
+#define VEMLA_LOG(global_logger)                                                                                 \
+    BOOST_LOG(global_logger::get()) << ::boost::log::add_value(::common::logging::attributes::names::function(), \
+                                                               ::std::string(__PRETTY_FUNCTION__))
 
 #define VEMLA_LOG_ERROR VEMLA_LOG(::common::logging::error)
 #define VEMLA_LOG_WARNING VEMLA_LOG(::common::logging::warning)

@@ -13,20 +13,20 @@ namespace attributes {
 
 const char* to_string(SeverityLevel level) {
     switch (level) {
-    case trace: return "trace";
-    case verbose: return "verbose";
-    case message: return "message";
-    case info: return "info";
-    case warning: return "warning";
-    case error: return "error";
+        case trace: return "trace";
+        case verbose: return "verbose";
+        case message: return "message";
+        case info: return "info";
+        case warning: return "warning";
+        case error: return "error";
     }
     return "unknown";
 }
 
 SeverityLevel get_severity_by_name(const std::string& name) {
     static const std::pair<const char*, SeverityLevel> lookup[] = {
-        {"error", error}, {"warning", warning}, {"message", message},
-        {"info", info},   {"verbose", verbose}, {"trace", trace},
+            {"error", error}, {"warning", warning}, {"message", message},
+            {"info", info},   {"verbose", verbose}, {"trace", trace},
     };
     for (const auto& entry : lookup) {
         if (name == entry.first) {
@@ -87,9 +87,7 @@ void disable_if_empty(SinkOptions& sink) {
     }
 }
 
-SinkOptions make_sink(bool enabled,
-                      std::vector<attributes::SeverityLevel> levels,
-                      FormatterSettings settings) {
+SinkOptions make_sink(bool enabled, std::vector<attributes::SeverityLevel> levels, FormatterSettings settings) {
     SinkOptions sink;
     sink.severities = std::move(levels);
     sink.formatter_settings = settings;
@@ -151,7 +149,8 @@ void LoggerOptionsUtils::RemoveCustomTrace(LoggerOptions& options,
 LoggerOptions LoggerOptionsUtils::GetDefaultLibraryLogOptions() {
     LoggerOptions options;
     options.sinks[core_file] = make_sink(false, {}, fields(true, false, true, true, false));
-    options.sinks[error_console] = make_sink(true, {attributes::warning, attributes::error}, fields(false, true, false, true, false));
+    options.sinks[error_console] =
+            make_sink(true, {attributes::warning, attributes::error}, fields(false, true, false, true, false));
     options.sinks[output_console] = make_sink(true, {attributes::message}, fields(false, false, false, false, false));
     options.sinks[verbose_file] = make_sink(false, {}, fields(true, false, true, true, false));
     return options;
@@ -160,8 +159,10 @@ LoggerOptions LoggerOptionsUtils::GetDefaultLibraryLogOptions() {
 LoggerOptions LoggerOptionsUtils::GetDefaultInitData() {
     LoggerOptions options;
     options.sinks[core_file] = make_sink(false, {}, fields(true, true, false, true, true));
-    options.sinks[error_console] = make_sink(true, {attributes::error, attributes::warning}, fields(false, true, false, true, true));
-    options.sinks[output_console] = make_sink(true, {attributes::info, attributes::message}, fields(false, true, false, true, true));
+    options.sinks[error_console] =
+            make_sink(true, {attributes::error, attributes::warning}, fields(false, true, false, true, true));
+    options.sinks[output_console] =
+            make_sink(true, {attributes::info, attributes::message}, fields(false, true, false, true, true));
     options.sinks[verbose_file] = make_sink(false, {}, fields(true, true, false, true, true));
     options.core_log_name = "core";
     options.verbose_log_name = "core_verbose";
@@ -173,16 +174,20 @@ LoggerOptions LoggerOptionsUtils::GetDefaultVemlaLogOptions(bool quiet,
                                                             const std::string& custom_trace_list) {
     LoggerOptions options;
     options.sinks[core_file] =
-        make_sink(true, {attributes::message, attributes::info, attributes::warning, attributes::error}, fields(true, true, false, false, false));
-    options.sinks[error_console] = make_sink(true, {attributes::warning, attributes::error}, fields(false, true, false, true, false));
-    options.sinks[output_console] = quiet ? make_sink(false, {}, fields(false, false, false, false, false))
-                                          : make_sink(true, {attributes::message}, fields(false, false, false, false, false));
+            make_sink(true, {attributes::message, attributes::info, attributes::warning, attributes::error},
+                      fields(true, true, false, false, false));
+    options.sinks[error_console] =
+            make_sink(true, {attributes::warning, attributes::error}, fields(false, true, false, true, false));
+    options.sinks[output_console] =
+            quiet ? make_sink(false, {}, fields(false, false, false, false, false))
+                  : make_sink(true, {attributes::message}, fields(false, false, false, false, false));
 
     SinkOptions& verbose_sink = options.sinks[verbose_file];
     if (verbose_logs) {
         verbose_sink.enabled = true;
         verbose_sink.formatter_settings.show_channel = true;
-        verbose_sink.severities = {attributes::verbose, attributes::message, attributes::info, attributes::warning, attributes::error};
+        verbose_sink.severities = {attributes::verbose, attributes::message, attributes::info, attributes::warning,
+                                   attributes::error};
     }
     if (custom_trace_list.empty()) {
         return options;

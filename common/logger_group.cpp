@@ -131,11 +131,9 @@ void LoggerGroup::updateFileSink(Loggers index,
                                  SinkOptions&& options) {
     boost::shared_ptr<FileSink>* slot = nullptr;
     switch (index) {
-    case core_file: slot = &m_core_file_sink; break;
-    case verbose_file: slot = &m_verbose_file_sink; break;
-    default:
-        VEMLA_LOG(common::logging::error) << "Failed to update file sink - received wrong logger type";
-        return;
+        case core_file: slot = &m_core_file_sink; break;
+        case verbose_file: slot = &m_verbose_file_sink; break;
+        default: VEMLA_LOG(common::logging::error) << "Failed to update file sink - received wrong logger type"; return;
     }
     if (!options.enabled) {
         return;
@@ -152,11 +150,17 @@ void LoggerGroup::updateStreamSink(Loggers index, SinkOptions&& options) {
     boost::shared_ptr<StreamSink>* slot = nullptr;
     std::ostream* stream = nullptr;
     switch (index) {
-    case error_console: slot = &m_error_console_sink; stream = &std::cerr; break;
-    case output_console: slot = &m_output_console_sink; stream = &std::cout; break;
-    default:
-        VEMLA_LOG(common::logging::error) << "Failed to update stream sink - received wrong logger type";
-        return;
+        case error_console:
+            slot = &m_error_console_sink;
+            stream = &std::cerr;
+            break;
+        case output_console:
+            slot = &m_output_console_sink;
+            stream = &std::cout;
+            break;
+        default:
+            VEMLA_LOG(common::logging::error) << "Failed to update stream sink - received wrong logger type";
+            return;
     }
     if (!options.enabled) {
         return;
@@ -174,8 +178,7 @@ void LoggerGroup::updateSeverityFilters(LoggerOptions&& options) {
     auto core = boost::log::core::get();
     core->set_filter(DefineGlobalFilter(options));
     updateFileSink(core_file, options.log_folder, options.core_log_name, std::move(options.sinks[core_file]));
-    updateFileSink(verbose_file, options.log_folder, options.verbose_log_name,
-                   std::move(options.sinks[verbose_file]));
+    updateFileSink(verbose_file, options.log_folder, options.verbose_log_name, std::move(options.sinks[verbose_file]));
     updateStreamSink(error_console, std::move(options.sinks[error_console]));
     updateStreamSink(output_console, std::move(options.sinks[output_console]));
     core->set_logging_enabled(isLoggingActive());

@@ -8,8 +8,7 @@ namespace common {
 namespace {
 
 // Rows of a model of each supported k-mer length: 4^k.
-int kmer_length_of(std::size_t rows)
-{
+int kmer_length_of(std::size_t rows) {
     for (int k = 3; k <= 7; ++k) {
         if (rows == std::size_t{1} << (2 * k)) {
             return k;
@@ -24,8 +23,7 @@ int load_model(const std::string& file_name,
                std::vector<float>& level_mean,
                std::vector<float>& level_stdv,
                std::vector<float>& sd_mean,
-               std::vector<float>& sd_stdv)
-{
+               std::vector<float>& sd_stdv) {
     const TextFile table(file_name);
     // Every column is found before any output is touched.
     const int level_mean_column = table.RequireColumn("level_mean");

@@ -54,8 +54,7 @@ std::string make_canonical_path(const std::string& file_name) {
     boost::system::error_code error;
     const auto canonical = boost::filesystem::canonical(path, boost::filesystem::current_path(), error);
     if (error) {
-        throw std::runtime_error("Error while converting relative path " + file_name +
-                                 " to file: " + error.message());
+        throw std::runtime_error("Error while converting relative path " + file_name + " to file: " + error.message());
     }
     return canonical.string();
 }

@@ -10,8 +10,7 @@
 
 namespace common {
 
-std::unordered_set<std::string> getReadIdWhitelist(const std::string& path)
-{
+std::unordered_set<std::string> getReadIdWhitelist(const std::string& path) {
     std::unordered_set<std::string> read_ids;
     const auto type = boost::filesystem::status(path).type();
     if (type == boost::filesystem::status_error || type == boost::filesystem::file_not_found) {

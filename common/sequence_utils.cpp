@@ -10,20 +10,17 @@ constexpr char BASES[] = "ACGT";
 constexpr int MAX_LABEL_K = 15;
 constexpr std::size_t MAX_PACKED_K = 32;
 
-bool is_base_code(int code)
-{
+bool is_base_code(int code) {
     return code >= 0 && code <= 3;
 }
 
 }  // namespace
 
-std::string seq_vector_to_string(const std::vector<int8_t>& codes)
-{
+std::string seq_vector_to_string(const std::vector<int8_t>& codes) {
     return seq_vector_to_string(codes.data(), codes.size());
 }
 
-std::string seq_vector_to_string(const int8_t* codes, std::size_t count)
-{
+std::string seq_vector_to_string(const int8_t* codes, std::size_t count) {
     std::string text(count, 'N');
     for (std::size_t i = 0; i < count; ++i) {
         if (is_base_code(codes[i])) {
@@ -33,23 +30,25 @@ std::string seq_vector_to_string(const int8_t* codes, std::size_t count)
     return text;
 }
 
-std::vector<int32_t> string_to_seq_vector(const std::string& sequence)
-{
+std::vector<int32_t> string_to_seq_vector(const std::string& sequence) {
     std::vector<int32_t> codes(sequence.size());
     for (std::size_t i = 0; i < sequence.size(); ++i) {
         switch (sequence[i]) {
-        case 'A': case 'a': codes[i] = 0; break;
-        case 'C': case 'c': codes[i] = 1; break;
-        case 'G': case 'g': codes[i] = 2; break;
-        case 'T': case 't': codes[i] = 3; break;
-        default: codes[i] = -1; break;
+            case 'A':
+            case 'a': codes[i] = 0; break;
+            case 'C':
+            case 'c': codes[i] = 1; break;
+            case 'G':
+            case 'g': codes[i] = 2; break;
+            case 'T':
+            case 't': codes[i] = 3; break;
+            default: codes[i] = -1; break;
         }
     }
     return codes;
 }
 
-void build_labls(std::vector<std::string>& labels, std::map<std::string, int>& index, int k)
-{
+void build_labls(std::vector<std::string>& labels, std::map<std::string, int>& index, int k) {
     labels.clear();
     index.clear();
     if (k < 0 || k > MAX_LABEL_K) {
@@ -68,11 +67,9 @@ void build_labls(std::vector<std::string>& labels, std::map<std::string, int>& i
     }
 }
 
-uint64_t rev_comp_kmer_value(uint64_t kmer, std::size_t k)
-{
+uint64_t rev_comp_kmer_value(uint64_t kmer, std::size_t k) {
     if (k > MAX_PACKED_K) {
-        throw std::invalid_argument("rev_comp_kmer_value: k-mer length " + std::to_string(k) +
-                                    " does not fit 64 bits");
+        throw std::invalid_argument("rev_comp_kmer_value: k-mer length " + std::to_string(k) + " does not fit 64 bits");
     }
     uint64_t result = 0;
     for (std::size_t i = 0; i < k; ++i) {
@@ -82,8 +79,7 @@ uint64_t rev_comp_kmer_value(uint64_t kmer, std::size_t k)
     return result;
 }
 
-std::string reverse_complement_strand(const std::string& sequence, const std::string& keep)
-{
+std::string reverse_complement_strand(const std::string& sequence, const std::string& keep) {
     static const std::array<char, 256> translationDict = [] {
         std::array<char, 256> table;
         table.fill('X');
@@ -102,8 +98,7 @@ std::string reverse_complement_strand(const std::string& sequence, const std::st
     return result;
 }
 
-std::vector<int8_t> reverse_complement_strand(const std::vector<int8_t>& codes)
-{
+std::vector<int8_t> reverse_complement_strand(const std::vector<int8_t>& codes) {
     static const std::array<int8_t, 4> translationDict = {3, 2, 1, 0};
     std::vector<int8_t> result;
     result.reserve(codes.size());
@@ -113,8 +108,7 @@ std::vector<int8_t> reverse_complement_strand(const std::vector<int8_t>& codes)
     return result;
 }
 
-int reduce_state(int state, int k, int new_k, bool towards_end)
-{
+int reduce_state(int state, int k, int new_k, bool towards_end) {
     if (k <= new_k) {
         return state;
     }

@@ -9,24 +9,21 @@ namespace diagnostics {
 namespace state {
 namespace context {
 
-StateLogging& StateLogging::context()
-{
+StateLogging& StateLogging::context() {
     static StateLogging instance;
     return instance;
 }
 
 StateLogging::~StateLogging() = default;
 
-void StateLogging::register_provider(StateProvider* provider, const std::string& name)
-{
+void StateLogging::register_provider(StateProvider* provider, const std::string& name) {
     auto trace = create_trace("register_provider");
     trace.message(name);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_providers[name] = provider;
 }
 
-void StateLogging::unregister_provider(const std::string& name, const StateProvider* provider)
-{
+void StateLogging::unregister_provider(const std::string& name, const StateProvider* provider) {
     auto trace = create_trace("unregister_provider");
     trace.message(name);
     {
@@ -41,14 +38,12 @@ void StateLogging::unregister_provider(const std::string& name, const StateProvi
     std::unique_lock<std::shared_mutex> wait_for_reports(m_reporting);
 }
 
-StateLogging::ProviderMap StateLogging::copy_providers()
-{
+StateLogging::ProviderMap StateLogging::copy_providers() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_providers;
 }
 
-std::vector<StateRecord> StateLogging::get_state()
-{
+std::vector<StateRecord> StateLogging::get_state() {
     auto trace = create_trace("get_state");
     std::vector<StateRecord> records;
     detail::ConcreteStateLogger logger(records);
@@ -66,18 +61,15 @@ std::vector<StateRecord> StateLogging::get_state()
     return records;
 }
 
-void register_provider(StateProvider* provider, const std::string& name)
-{
+void register_provider(StateProvider* provider, const std::string& name) {
     StateLogging::context().register_provider(provider, name);
 }
 
-void unregister_provider(const std::string& name, const StateProvider* provider)
-{
+void unregister_provider(const std::string& name, const StateProvider* provider) {
     StateLogging::context().unregister_provider(name, provider);
 }
 
-std::string request_state(const StateFormatter& formatter)
-{
+std::string request_state(const StateFormatter& formatter) {
     auto records = StateLogging::context().get_state();
     return formatter(records);
 }

@@ -8,13 +8,11 @@ namespace diagnostics {
 namespace state {
 namespace {
 
-[[noreturn]] void throw_invalid_type(const boost::any& value)
-{
+[[noreturn]] void throw_invalid_type(const boost::any& value) {
     throw std::runtime_error(std::string("invalid type held as state record value: ") + value.type().name());
 }
 
-StateJson to_json(const boost::any& value)
-{
+StateJson to_json(const boost::any& value) {
     if (value.empty()) {
         return nullptr;
     }
@@ -36,8 +34,7 @@ StateJson to_json(const boost::any& value)
     throw_invalid_type(value);
 }
 
-std::string to_text(const boost::any& value)
-{
+std::string to_text(const boost::any& value) {
     if (value.empty()) {
         return {};
     }
@@ -59,8 +56,7 @@ std::string to_text(const boost::any& value)
     throw_invalid_type(value);
 }
 
-std::string create_indent(int depth)
-{
+std::string create_indent(int depth) {
     if (depth < 0) {
         throw std::runtime_error("Malformed StateTable detected while formatting.");
     }
@@ -69,32 +65,28 @@ std::string create_indent(int depth)
 
 }  // namespace
 
-std::size_t read_section_to_json(StateJson& section, const std::vector<StateRecord>& records, std::size_t index)
-{
+std::size_t read_section_to_json(StateJson& section, const std::vector<StateRecord>& records, std::size_t index) {
     for (; index < records.size(); ++index) {
         const auto& record = records[index];
         switch (record.type) {
-        case StateRecordType::value:
-            // Insert-or-assign: a repeated key keeps its first position.
-            section[record.key] = to_json(record.value);
-            break;
-        case StateRecordType::section_begin: {
-            auto child = StateJson::object();
-            index = read_section_to_json(child, records, index + 1);
-            section[record.key] = std::move(child);
-            break;
-        }
-        case StateRecordType::section_end:
-            return index;
-        default:
-            break;
+            case StateRecordType::value:
+                // Insert-or-assign: a repeated key keeps its first position.
+                section[record.key] = to_json(record.value);
+                break;
+            case StateRecordType::section_begin: {
+                auto child = StateJson::object();
+                index = read_section_to_json(child, records, index + 1);
+                section[record.key] = std::move(child);
+                break;
+            }
+            case StateRecordType::section_end: return index;
+            default: break;
         }
     }
     return index;
 }
 
-std::string JsonFormatter::operator()(const std::vector<StateRecord>& records) const
-{
+std::string JsonFormatter::operator()(const std::vector<StateRecord>& records) const {
     auto trace = create_trace("operator()");
     auto root = StateJson::object();
     if (read_section_to_json(root, records, 0) != records.size()) {
@@ -104,8 +96,7 @@ std::string JsonFormatter::operator()(const std::vector<StateRecord>& records) c
     return "\n" + root.dump(4, ' ', false, StateJson::error_handler_t::replace);
 }
 
-std::string IndentationFormatter::operator()(const std::vector<StateRecord>& records) const
-{
+std::string IndentationFormatter::operator()(const std::vector<StateRecord>& records) const {
     auto trace = create_trace("operator()");
     std::ostringstream out;
     out << '\n';
@@ -113,18 +104,13 @@ std::string IndentationFormatter::operator()(const std::vector<StateRecord>& rec
     std::string indent;
     for (const auto& record : records) {
         switch (record.type) {
-        case StateRecordType::value:
-            out << indent << record.key << ": " << to_text(record.value) << '\n';
-            break;
-        case StateRecordType::section_begin:
-            out << indent << record.key << '\n';
-            indent = create_indent(++depth);
-            break;
-        case StateRecordType::section_end:
-            indent = create_indent(--depth);
-            break;
-        default:
-            break;
+            case StateRecordType::value: out << indent << record.key << ": " << to_text(record.value) << '\n'; break;
+            case StateRecordType::section_begin:
+                out << indent << record.key << '\n';
+                indent = create_indent(++depth);
+                break;
+            case StateRecordType::section_end: indent = create_indent(--depth); break;
+            default: break;
         }
     }
     return out.str();

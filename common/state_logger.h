@@ -53,14 +53,8 @@ public:
     // ambiguous.
     void log(std::string key, int value) { log(std::move(key), static_cast<long long>(value)); }
     void log(std::string key, long value) { log(std::move(key), static_cast<long long>(value)); }
-    void log(std::string key, unsigned int value)
-    {
-        log(std::move(key), static_cast<unsigned long long>(value));
-    }
-    void log(std::string key, unsigned long value)
-    {
-        log(std::move(key), static_cast<unsigned long long>(value));
-    }
+    void log(std::string key, unsigned int value) { log(std::move(key), static_cast<unsigned long long>(value)); }
+    void log(std::string key, unsigned long value) { log(std::move(key), static_cast<unsigned long long>(value)); }
     void log(std::string key, float value) { log(std::move(key), static_cast<double>(value)); }
 
 protected:

@@ -17,16 +17,16 @@ namespace common {
 
 std::string shortenClassname(std::string name) {
     static const std::pair<const char*, const char*> steps[] = {
-        {" ", ""},
-        {"std::", ""},
-        {"class", ""},
-        {"struct", ""},
-        {",allocator<float>", ""},
-        {",allocator<int>", ""},
-        {",allocator<char>", ""},
-        {"basic_string<char,char_traits<char>>", "string"},
-        {",allocator<string>", ""},
-        {"signed", "signed "},
+            {" ", ""},
+            {"std::", ""},
+            {"class", ""},
+            {"struct", ""},
+            {",allocator<float>", ""},
+            {",allocator<int>", ""},
+            {",allocator<char>", ""},
+            {"basic_string<char,char_traits<char>>", "string"},
+            {",allocator<string>", ""},
+            {"signed", "signed "},
     };
     for (const auto& step : steps) {
         boost::algorithm::replace_all(name, step.first, step.second);

@@ -10,8 +10,7 @@ namespace {
 
 // Every tab separates, so adjacent tabs give empty cells and an empty line
 // is one empty cell.
-std::vector<std::string> split_at_tabs(const std::string& line)
-{
+std::vector<std::string> split_at_tabs(const std::string& line) {
     std::vector<std::string> cells;
     std::size_t start = 0;
     for (auto tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
@@ -22,8 +21,7 @@ std::vector<std::string> split_at_tabs(const std::string& line)
     return cells;
 }
 
-bool read_clean_line(std::istream& input, std::string& line)
-{
+bool read_clean_line(std::istream& input, std::string& line) {
     if (!std::getline(input, line)) {
         return false;
     }
@@ -33,14 +31,12 @@ bool read_clean_line(std::istream& input, std::string& line)
 
 }  // namespace
 
-TextFile::TextFile(const std::string& file_name)
-{
+TextFile::TextFile(const std::string& file_name) {
     Open(file_name);
     m_file_name = file_name;
 }
 
-void TextFile::Open(const std::string& file_name)
-{
+void TextFile::Open(const std::string& file_name) {
     Clear();
     std::ifstream file(file_name, std::ios::binary);
     if (!file) {
@@ -57,15 +53,13 @@ void TextFile::Open(const std::string& file_name)
     read_input(content);
 }
 
-void TextFile::Clear()
-{
+void TextFile::Clear() {
     m_column_names.clear();
     m_columns.clear();
     m_header_index.clear();
 }
 
-void TextFile::read_input(std::stringstream& input)
-{
+void TextFile::read_input(std::stringstream& input) {
     Clear();
     // Comment lines count only before the header; a stream that ends among
     // them leaves the empty header.
@@ -97,14 +91,12 @@ void TextFile::read_input(std::stringstream& input)
     }
 }
 
-int TextFile::ColumnIndex(const std::string& name) const
-{
+int TextFile::ColumnIndex(const std::string& name) const {
     const auto found = m_header_index.find(name);
     return found == m_header_index.end() ? -1 : found->second;
 }
 
-int TextFile::RequireColumn(const std::string& name) const
-{
+int TextFile::RequireColumn(const std::string& name) const {
     const int position = ColumnIndex(name);
     if (position < 0) {
         throw std::runtime_error("Error: Missing column \"" + name + "\" in file \"" + m_file_name + "\"");
@@ -112,8 +104,7 @@ int TextFile::RequireColumn(const std::string& name) const
     return position;
 }
 
-const std::vector<std::string>& TextFile::Column(int position) const
-{
+const std::vector<std::string>& TextFile::Column(int position) const {
     if (position < 0 || static_cast<std::size_t>(position) >= m_columns.size()) {
         throw std::out_of_range("Error: No column at position " + std::to_string(position) + " in file \"" +
                                 m_file_name + "\" of " + std::to_string(m_columns.size()) + " columns");
@@ -122,8 +113,7 @@ const std::vector<std::string>& TextFile::Column(int position) const
 }
 
 template <typename T>
-int TextFile::LoadColumn(int position, std::vector<T>& output, const T& default_value) const
-{
+int TextFile::LoadColumn(int position, std::vector<T>& output, const T& default_value) const {
     const auto& cells = Column(position);
     output.resize(cells.size());
     int empty_cells = 0;

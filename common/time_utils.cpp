@@ -36,9 +36,9 @@ struct tm localtimeThreadsafe(const time_t* time) {
 }
 
 std::string currentDateTime() {
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+    const auto micros =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+                    .count();
     const time_t seconds = static_cast<time_t>(micros / 1000000);
     const unsigned millis = static_cast<unsigned>((micros % 1000000) / 1000);
     const struct tm local = localtimeThreadsafe(&seconds);

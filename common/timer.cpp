@@ -12,8 +12,7 @@ namespace {
 
 constexpr std::size_t LINES_PER_BLOCK = 500;
 
-std::string format_duration(std::chrono::nanoseconds duration)
-{
+std::string format_duration(std::chrono::nanoseconds duration) {
     return tracing::details::ActiveTraceContext::create_timestamp(duration);
 }
 
@@ -21,8 +20,7 @@ std::string format_duration(std::chrono::nanoseconds duration)
 
 TimestampsReporter::TimestampsReporter(const std::vector<std::string>& headers,
                                        std::size_t subrange_start,
-                                       std::size_t subrange_end)
-{
+                                       std::size_t subrange_end) {
     auto trace = create_hftrace("TimestampsReporter");
     if (!get_hftrace_context()->is_active()) {
         return;
@@ -44,8 +42,7 @@ TimestampsReporter::TimestampsReporter(const std::vector<std::string>& headers,
     initialise_stats(m_running_stats);
 }
 
-void TimestampsReporter::add(const std::vector<TimePoint>& timestamps)
-{
+void TimestampsReporter::add(const std::vector<TimePoint>& timestamps) {
     if (!get_hftrace_context()->is_active()) {
         return;
     }
@@ -59,8 +56,7 @@ void TimestampsReporter::add(const std::vector<TimePoint>& timestamps)
     }
 }
 
-void TimestampsReporter::flush()
-{
+void TimestampsReporter::flush() {
     if (!get_hftrace_context()->is_active()) {
         return;
     }
@@ -68,8 +64,7 @@ void TimestampsReporter::flush()
     do_flush();
 }
 
-std::string TimestampsReporter::get_timestamps_string(const std::vector<TimePoint>& timestamps)
-{
+std::string TimestampsReporter::get_timestamps_string(const std::vector<TimePoint>& timestamps) {
     std::string line = format_duration(timestamps.front().time_since_epoch());
     auto accumulate = [this, &line](std::size_t slot, std::chrono::nanoseconds duration) {
         line += ", " + format_duration(duration);
@@ -86,8 +81,7 @@ std::string TimestampsReporter::get_timestamps_string(const std::vector<TimePoin
     return line;
 }
 
-std::string TimestampsReporter::get_stats_string(const SegmentStats& stats) const
-{
+std::string TimestampsReporter::get_stats_string(const SegmentStats& stats) const {
     contract::expects(stats.count != 0, "attempt to report on empty stats");
     // Slot 0 holds the start time of a line, which has no meaningful sum.
     std::string text = format_duration(stats.totals[0]);
@@ -99,8 +93,7 @@ std::string TimestampsReporter::get_stats_string(const SegmentStats& stats) cons
     return text;
 }
 
-void TimestampsReporter::do_flush()
-{
+void TimestampsReporter::do_flush() {
     if (m_pending_lines.empty()) {
         return;
     }
@@ -112,8 +105,7 @@ void TimestampsReporter::do_flush()
     initialise_stats(m_segment_stats);
 }
 
-void TimestampsReporter::initialise_stats(SegmentStats& stats) const
-{
+void TimestampsReporter::initialise_stats(SegmentStats& stats) const {
     stats.count = 0;
     stats.totals.assign(m_headers.size() + 2, std::chrono::nanoseconds::zero());
 }

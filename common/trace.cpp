@@ -29,28 +29,22 @@ public:
 
     void write_exit(const std::string& name) override { post(ActiveTraceContext::EXIT_TAG, name, nullptr); }
 
-    void write_exit(const std::string& name, std::chrono::nanoseconds elapsed) override
-    {
+    void write_exit(const std::string& name, std::chrono::nanoseconds elapsed) override {
         const auto detail = ActiveTraceContext::create_timestamp(elapsed);
         post(ActiveTraceContext::EXIT_TAG, name, &detail);
     }
 
-    void write_message(const std::string& name, const std::string& message) override
-    {
+    void write_message(const std::string& name, const std::string& message) override {
         post(ActiveTraceContext::MESSAGE_TAG, name, &message);
     }
 
-    void write_message(const std::string& name, std::function<std::string()> message) override
-    {
+    void write_message(const std::string& name, std::function<std::string()> message) override {
         // An empty producer throws bad_function_call here, before posting.
         const auto text = message();
         post(ActiveTraceContext::MESSAGE_TAG, name, &text);
     }
 
-    void write_message(const std::string& name,
-                       const std::string& message,
-                       std::chrono::nanoseconds elapsed) override
-    {
+    void write_message(const std::string& name, const std::string& message, std::chrono::nanoseconds elapsed) override {
         const auto detail = message + " " + ActiveTraceContext::create_timestamp(elapsed);
         post(ActiveTraceContext::MESSAGE_TAG, name, &detail);
     }
@@ -58,15 +52,14 @@ public:
     bool is_active() const override { return true; }
 
 private:
-    void post(const std::string& tag, const std::string& name, const std::string* detail) const
-    {
+    void post(const std::string& tag, const std::string& name, const std::string* detail) const {
         auto* writer = ActiveTraceContext::instance_if_alive();
         if (!writer) {
             return;
         }
         const auto body = m_prefix + name;
-        writer->post_message(m_mode, detail ? writer->decorate_output(tag, body, *detail)
-                                            : writer->decorate_output(tag, body));
+        writer->post_message(m_mode,
+                             detail ? writer->decorate_output(tag, body, *detail) : writer->decorate_output(tag, body));
     }
 
     std::string m_prefix;
@@ -77,29 +70,25 @@ private:
 
 namespace details {
 
-std::shared_ptr<TraceContext> make_disabled_trace_context()
-{
+std::shared_ptr<TraceContext> make_disabled_trace_context() {
     return std::make_shared<DisabledTraceContext>();
 }
 
-std::shared_ptr<TraceContext> make_enabled_trace_context(const std::string& domain, TraceMode mode)
-{
+std::shared_ptr<TraceContext> make_enabled_trace_context(const std::string& domain, TraceMode mode) {
     return std::make_shared<EnabledTraceContext>(domain + "::", mode);
 }
 
 }  // namespace details
 
 Trace::Trace(std::shared_ptr<details::TraceContext> context, std::string name, bool timed)
-    : m_context(std::move(context)), m_name(std::move(name)), m_timed(timed)
-{
+    : m_context(std::move(context)), m_name(std::move(name)), m_timed(timed) {
     if (m_timed) {
         m_start = std::chrono::steady_clock::now();
     }
     m_context->write_entry(m_name);
 }
 
-Trace::~Trace()
-{
+Trace::~Trace() {
     try {
         if (m_timed) {
             m_context->write_exit(m_name, std::chrono::steady_clock::now() - m_start);
@@ -111,18 +100,15 @@ Trace::~Trace()
     }
 }
 
-void Trace::message(const std::string& text)
-{
+void Trace::message(const std::string& text) {
     m_context->write_message(m_name, text);
 }
 
-void Trace::message(std::function<std::string()> producer)
-{
+void Trace::message(std::function<std::string()> producer) {
     m_context->write_message(m_name, std::move(producer));
 }
 
-void Trace::timed_message(const std::string& text)
-{
+void Trace::timed_message(const std::string& text) {
     if (m_timed) {
         m_context->write_message(m_name, text, std::chrono::steady_clock::now() - m_start);
     } else {
@@ -130,8 +116,7 @@ void Trace::timed_message(const std::string& text)
     }
 }
 
-void flush()
-{
+void flush() {
     details::ActiveTraceContext::instance().flush();
 }
 

@@ -88,8 +88,7 @@ template <typename T>
 class ClassName {
 public:
     // Erases every occurrence of prefix, including ones formed by an erasure.
-    static void remove_from_name(std::string& name, const std::string& prefix)
-    {
+    static void remove_from_name(std::string& name, const std::string& prefix) {
         for (auto pos = name.find(prefix); pos != std::string::npos; pos = name.find(prefix)) {
             name.erase(pos, prefix.size());
         }
@@ -102,42 +101,31 @@ namespace tracing {
 template <typename T>
 class TraceDomain {
 public:
-    static std::shared_ptr<details::TraceContext> get_trace_context()
-    {
-        static const std::shared_ptr<details::TraceContext> context =
-            details::create_trace_context(domain_name());
+    static std::shared_ptr<details::TraceContext> get_trace_context() {
+        static const std::shared_ptr<details::TraceContext> context = details::create_trace_context(domain_name());
         return context;
     }
 
     static std::string hftrace_domain_name() { return details::HFTRACE_PREFIX + domain_name(); }
 
-    static std::shared_ptr<details::TraceContext> get_hftrace_context()
-    {
+    static std::shared_ptr<details::TraceContext> get_hftrace_context() {
         static const std::shared_ptr<details::TraceContext> context =
-            details::create_trace_context(hftrace_domain_name());
+                details::create_trace_context(hftrace_domain_name());
         return context;
     }
 
     static Trace create_trace(std::string name) { return Trace(get_trace_context(), std::move(name), false); }
 
-    static Trace create_timed_trace(std::string name)
-    {
-        return Trace(get_trace_context(), std::move(name), true);
-    }
+    static Trace create_timed_trace(std::string name) { return Trace(get_trace_context(), std::move(name), true); }
 
-    static Trace create_hftrace(std::string name)
-    {
-        return Trace(get_hftrace_context(), std::move(name), false);
-    }
+    static Trace create_hftrace(std::string name) { return Trace(get_hftrace_context(), std::move(name), false); }
 
-    static void write_hftrace(const std::string& name, std::function<std::string()> message)
-    {
+    static void write_hftrace(const std::string& name, std::function<std::string()> message) {
         get_hftrace_context()->write_message(name, std::move(message));
     }
 
 private:
-    static std::string domain_name()
-    {
+    static std::string domain_name() {
         std::string name = boost::core::demangle(typeid(T).name());
         ClassName<T>::remove_from_name(name, common::details::VS_CLASS_PREFIX);
         ClassName<T>::remove_from_name(name, common::details::VS_STRUCT_PREFIX);

@@ -20,14 +20,11 @@ namespace tracing {
 namespace details {
 namespace {
 
-bool mode_from_keyword(const std::string& word, TraceMode& mode)
-{
+bool mode_from_keyword(const std::string& word, TraceMode& mode) {
     static const std::pair<const char*, TraceMode> keywords[] = {
-        {"verbose_log", TraceMode::verbose_log},
-        {"trace_file", TraceMode::trace_file},
-        {"stdout", TraceMode::stdout},
-        {"stderr", TraceMode::stderr},
-        {"custom", TraceMode::custom},
+            {"verbose_log", TraceMode::verbose_log}, {"trace_file", TraceMode::trace_file},
+            {"stdout", TraceMode::stdout},           {"stderr", TraceMode::stderr},
+            {"custom", TraceMode::custom},
     };
     for (const auto& [keyword, value] : keywords) {
         if (word == keyword) {
@@ -38,8 +35,7 @@ bool mode_from_keyword(const std::string& word, TraceMode& mode)
     return false;
 }
 
-bool verbose_records_pass()
-{
+bool verbose_records_pass() {
     auto& logger = common::logging::verbose::get();
     auto record = logger.open_record();
     return static_cast<bool>(record);  // dropped unwritten
@@ -47,14 +43,12 @@ bool verbose_records_pass()
 
 }  // namespace
 
-TraceConfiguration& TraceConfiguration::instance()
-{
+TraceConfiguration& TraceConfiguration::instance() {
     static TraceConfiguration instance;
     return instance;
 }
 
-TraceConfiguration::TraceConfiguration() : m_disabled_context(make_disabled_trace_context())
-{
+TraceConfiguration::TraceConfiguration() : m_disabled_context(make_disabled_trace_context()) {
     if (const char* path = std::getenv("ZEB_VEMLA_TRACE_CONFIG")) {
         std::ifstream file(path);
         if (file.is_open()) {
@@ -63,14 +57,12 @@ TraceConfiguration::TraceConfiguration() : m_disabled_context(make_disabled_trac
     }
 }
 
-void TraceConfiguration::configure_trace_domains_impl(std::istream& stream)
-{
+void TraceConfiguration::configure_trace_domains_impl(std::istream& stream) {
     std::lock_guard<std::mutex> lock(m_mutex);
     read_lines(stream);
 }
 
-bool TraceConfiguration::configure_trace_domains_if_empty(std::istream& stream)
-{
+bool TraceConfiguration::configure_trace_domains_if_empty(std::istream& stream) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_exact_domains.empty() || !m_prefix_domains.empty()) {
         return false;
@@ -79,42 +71,36 @@ bool TraceConfiguration::configure_trace_domains_if_empty(std::istream& stream)
     return true;
 }
 
-void TraceConfiguration::replace_trace_domains(std::istream& stream)
-{
+void TraceConfiguration::replace_trace_domains(std::istream& stream) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_exact_domains.clear();
     m_prefix_domains.clear();
     read_lines(stream);
 }
 
-void TraceConfiguration::add_trace_domain_mode(std::string domain, TraceMode mode)
-{
+void TraceConfiguration::add_trace_domain_mode(std::string domain, TraceMode mode) {
     std::lock_guard<std::mutex> lock(m_mutex);
     add_entry(std::move(domain), mode);
 }
 
-void TraceConfiguration::clear()
-{
+void TraceConfiguration::clear() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_exact_domains.clear();
     m_prefix_domains.clear();
 }
 
-TraceMode TraceConfiguration::default_mode() const
-{
+TraceMode TraceConfiguration::default_mode() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_default_mode;
 }
 
-void TraceConfiguration::set_default_mode(TraceMode mode)
-{
+void TraceConfiguration::set_default_mode(TraceMode mode) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_default_mode = mode;
 }
 
 // Caller holds m_mutex (or is the constructor).
-void TraceConfiguration::read_lines(std::istream& stream)
-{
+void TraceConfiguration::read_lines(std::istream& stream) {
     std::string line;
     while (std::getline(stream, line)) {
         boost::algorithm::trim(line);  // also drops the CR of CR LF files
@@ -139,8 +125,7 @@ void TraceConfiguration::read_lines(std::istream& stream)
 }
 
 // Caller holds m_mutex (or is the constructor).
-void TraceConfiguration::add_entry(std::string domain, TraceMode mode)
-{
+void TraceConfiguration::add_entry(std::string domain, TraceMode mode) {
     if (!domain.empty() && domain.back() == '*') {
         domain.pop_back();
         m_prefix_domains.emplace(std::move(domain), mode);
@@ -149,8 +134,7 @@ void TraceConfiguration::add_entry(std::string domain, TraceMode mode)
     }
 }
 
-TraceMode TraceConfiguration::get_domain_trace_mode(const std::string& domain) const
-{
+TraceMode TraceConfiguration::get_domain_trace_mode(const std::string& domain) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto exact = m_exact_domains.find(domain);
     if (exact != m_exact_domains.end() && exact->second != TraceMode::off) {
@@ -168,8 +152,7 @@ TraceMode TraceConfiguration::get_domain_trace_mode(const std::string& domain) c
     return TraceMode::off;
 }
 
-std::shared_ptr<TraceContext> create_trace_context(std::string domain)
-{
+std::shared_ptr<TraceContext> create_trace_context(std::string domain) {
     auto& configuration = TraceConfiguration::instance();
     const auto mode = configuration.get_domain_trace_mode(domain);
     if (mode == TraceMode::off) {
@@ -188,20 +171,17 @@ namespace testability {
 using details::ActiveTraceContext;
 using details::TraceConfiguration;
 
-void set_custom_trace_writer(std::function<void(const std::string&)> writer)
-{
+void set_custom_trace_writer(std::function<void(const std::string&)> writer) {
     auto& configuration = TraceConfiguration::instance();
     ActiveTraceContext::instance().set_custom_writer(std::move(writer));
     configuration.set_default_mode(TraceMode::custom);
 }
 
-void set_default_trace_mode(TraceMode mode)
-{
+void set_default_trace_mode(TraceMode mode) {
     TraceConfiguration::instance().set_default_mode(mode);
 }
 
-void set_enabled_trace_domains(const std::string& domains)
-{
+void set_enabled_trace_domains(const std::string& domains) {
     auto& configuration = TraceConfiguration::instance();
     std::vector<std::string> pieces;
     boost::algorithm::split(pieces, domains, boost::algorithm::is_any_of(","));
@@ -215,13 +195,11 @@ void set_enabled_trace_domains(const std::string& domains)
     }
 }
 
-void configure_trace_domains(std::istream& stream)
-{
+void configure_trace_domains(std::istream& stream) {
     TraceConfiguration::instance().replace_trace_domains(stream);
 }
 
-void configure_trace_domains(const std::string& path)
-{
+void configure_trace_domains(const std::string& path) {
     auto& configuration = TraceConfiguration::instance();
     if (path.empty()) {
         return;
@@ -229,20 +207,18 @@ void configure_trace_domains(const std::string& path)
     std::ifstream file(path);
     if (!file.is_open()) {
         common::logging::write_log_record(
-            common::logging::info::get(),
-            "void common::diagnostics::tracing::testability::configure_trace_domains(const std::string &)",
-            "Could not read trace configuration file: " + path);
+                common::logging::info::get(),
+                "void common::diagnostics::tracing::testability::configure_trace_domains(const std::string &)",
+                "Could not read trace configuration file: " + path);
     }
     configuration.replace_trace_domains(file);
 }
 
-bool environment_config_exists()
-{
+bool environment_config_exists() {
     return std::getenv("ZEB_VEMLA_TRACE_CONFIG") != nullptr;
 }
 
-void wait_for_trace_writer()
-{
+void wait_for_trace_writer() {
     ActiveTraceContext::instance().wait_until_written();
 }
 

@@ -17,29 +17,25 @@ using common::diagnostics::tracing::TraceMode;
 
 class ContextBuilder final : public AbstractContextBuilder {
 public:
-    AbstractContextBuilder& with_custom_trace_writer(std::function<void(const std::string&)> writer) override
-    {
+    AbstractContextBuilder& with_custom_trace_writer(std::function<void(const std::string&)> writer) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_custom_trace_writer = std::move(writer);
         return *this;
     }
 
-    AbstractContextBuilder& with_trace_domains_file(std::string file_name) override
-    {
+    AbstractContextBuilder& with_trace_domains_file(std::string file_name) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_trace_domains_file = std::move(file_name);
         return *this;
     }
 
-    AbstractContextBuilder& using_trace_output_folder(std::string folder) override
-    {
+    AbstractContextBuilder& using_trace_output_folder(std::string folder) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_trace_output_folder = std::move(folder);
         return *this;
     }
 
-    AbstractContextBuilder& with_trace_file_unique_id(int id) override
-    {
+    AbstractContextBuilder& with_trace_file_unique_id(int id) override {
         if (id >= 0) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_trace_file_unique_id = std::to_string(id);
@@ -47,8 +43,7 @@ public:
         return *this;
     }
 
-    AbstractContextBuilder& with_trace_file_unique_id(std::string id) override
-    {
+    AbstractContextBuilder& with_trace_file_unique_id(std::string id) override {
         // The id becomes part of a file name: portable characters only.
         if (boost::filesystem::portable_name("A" + id + "a.txt")) {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -57,8 +52,7 @@ public:
         return *this;
     }
 
-    void initialise() override
-    {
+    void initialise() override {
         // One lock over the setters and the one-time set-up: clients may be
         // set up on several threads at once.
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -79,8 +73,7 @@ public:
         }
         std::ifstream file(m_trace_domains_file);
         if (!file.is_open()) {
-            common::logging::write_log_record(common::logging::info::get(),
-                                              "virtual void ContextBuilder::initialise()",
+            common::logging::write_log_record(common::logging::info::get(), "virtual void ContextBuilder::initialise()",
                                               "Could not read trace configuration file: " + m_trace_domains_file);
             return;
         }
@@ -104,8 +97,7 @@ namespace common {
 namespace diagnostics {
 namespace tracing {
 
-AbstractContextBuilder& context()
-{
+AbstractContextBuilder& context() {
     static ContextBuilder builder;
     return builder;
 }

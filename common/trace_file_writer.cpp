@@ -13,26 +13,21 @@ namespace tracing {
 namespace details {
 
 TraceFileWriter::TraceFileWriter(std::string folder, std::uint64_t max_file_size)
-    : m_max_file_size(max_file_size), m_folder(std::move(folder))
-{
-}
+    : m_max_file_size(max_file_size), m_folder(std::move(folder)) {}
 
-void TraceFileWriter::set_folder_if_empty(std::string folder)
-{
+void TraceFileWriter::set_folder_if_empty(std::string folder) {
     if (m_folder.empty()) {
         m_folder = std::move(folder);
     }
 }
 
-void TraceFileWriter::set_unique_id(const std::string& unique_id)
-{
+void TraceFileWriter::set_unique_id(const std::string& unique_id) {
     if (!unique_id.empty()) {
         m_unique_id_suffix = "_" + unique_id;
     }
 }
 
-void TraceFileWriter::write(const std::string& line)
-{
+void TraceFileWriter::write(const std::string& line) {
     if (m_stream.is_open()) {
         // A failed stream reads -1, i.e. the largest unsigned value, and so
         // always moves on to the next file.
@@ -53,8 +48,7 @@ void TraceFileWriter::write(const std::string& line)
     }
 }
 
-void TraceFileWriter::start_new_prefix()
-{
+void TraceFileWriter::start_new_prefix() {
     const std::time_t now = std::time(nullptr);
     const std::tm utc = common::gmtimeThreadsafe(&now);
     char time_text[32] = {};
@@ -62,8 +56,7 @@ void TraceFileWriter::start_new_prefix()
     m_prefix = common::executable_path().stem().string() + m_unique_id_suffix + "_" + time_text + "_";
 }
 
-void TraceFileWriter::set_next_trace_ofstream()
-{
+void TraceFileWriter::set_next_trace_ofstream() {
     if (m_stream.is_open()) {
         m_stream.close();
     }

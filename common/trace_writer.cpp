@@ -20,14 +20,12 @@ namespace {
 // Trivially destructible, so still readable while statics are torn down.
 std::atomic<bool> g_writer_destroyed{false};
 
-std::string folder_from_environment()
-{
+std::string folder_from_environment() {
     const char* folder = std::getenv("ZEB_VEMLA_TRACE_FOLDER");
     return folder ? folder : "";
 }
 
-void log_error(const std::string& text)
-{
+void log_error(const std::string& text) {
     common::logging::write_log_record(common::logging::error::get(),
                                       "void common::diagnostics::tracing::details::ActiveTraceContext::write("
                                       "common::diagnostics::tracing::TraceMode, const std::string &)",
@@ -40,14 +38,12 @@ const std::string ActiveTraceContext::ENTRY_TAG = "[ENTER] ";
 const std::string ActiveTraceContext::EXIT_TAG = "[LEAVE] ";
 const std::string ActiveTraceContext::MESSAGE_TAG = "[TRACE] ";
 
-ActiveTraceContext& ActiveTraceContext::instance()
-{
+ActiveTraceContext& ActiveTraceContext::instance() {
     static ActiveTraceContext instance;
     return instance;
 }
 
-ActiveTraceContext* ActiveTraceContext::instance_if_alive()
-{
+ActiveTraceContext* ActiveTraceContext::instance_if_alive() {
     if (g_writer_destroyed.load()) {
         return nullptr;
     }
@@ -61,9 +57,9 @@ ActiveTraceContext::ActiveTraceContext()
       m_stderr_writer([](const std::string& line) { std::cerr << line << std::endl; }),
       m_boost_writer([](const std::string& line) {
           common::logging::write_log_record(
-              common::logging::verbose::get(),
-              "auto (anonymous namespace)::ActiveTraceContext::(anonymous class)::operator()(const std::string &) const",
-              line);
+                  common::logging::verbose::get(),
+                  "auto (anonymous namespace)::ActiveTraceContext::(anonymous class)::operator()(const std::string &) const",
+                  line);
       }),
       m_trace_writer([this](const std::string& line) { m_file_writer.write(line); }),
       // Tasks catch their writers' errors; should the worker end all the
@@ -71,8 +67,7 @@ ActiveTraceContext::ActiveTraceContext()
       m_worker("tracing", [this](const std::exception& e) {
           m_stopped = true;
           log_error(std::string("trace writer stopped: ") + e.what());
-      })
-{
+      }) {
     // Made before this object, so destroyed after it: the last queued lines
     // are written while logging still exists.
     boost::log::core::get();
@@ -80,42 +75,28 @@ ActiveTraceContext::ActiveTraceContext()
     common::logging::error::get();
 }
 
-ActiveTraceContext::~ActiveTraceContext()
-{
+ActiveTraceContext::~ActiveTraceContext() {
     g_writer_destroyed = true;
     m_stopped = true;
     // m_worker, destroyed first, writes every line already queued.
 }
 
-void ActiveTraceContext::post_message(TraceMode mode, const std::string& line)
-{
+void ActiveTraceContext::post_message(TraceMode mode, const std::string& line) {
     if (m_stopped.load()) {
         return;  // nothing would ever take it off the queue
     }
     m_worker.send([this, mode, line] { write(mode, line); });
 }
 
-void ActiveTraceContext::write(TraceMode mode, const std::string& line)
-{
+void ActiveTraceContext::write(TraceMode mode, const std::string& line) {
     const Writer* writer = nullptr;
     switch (mode) {
-    case TraceMode::verbose_log:
-        writer = &m_boost_writer;
-        break;
-    case TraceMode::trace_file:
-        writer = &m_trace_writer;
-        break;
-    case TraceMode::stdout:
-        writer = &m_stdout_writer;
-        break;
-    case TraceMode::stderr:
-        writer = &m_stderr_writer;
-        break;
-    case TraceMode::custom:
-        writer = &m_custom_writer;
-        break;
-    default:
-        return;
+        case TraceMode::verbose_log: writer = &m_boost_writer; break;
+        case TraceMode::trace_file: writer = &m_trace_writer; break;
+        case TraceMode::stdout: writer = &m_stdout_writer; break;
+        case TraceMode::stderr: writer = &m_stderr_writer; break;
+        case TraceMode::custom: writer = &m_custom_writer; break;
+        default: return;
     }
     // A failing writer must not end the worker: every later line of the
     // process would be lost.
@@ -128,8 +109,7 @@ void ActiveTraceContext::write(TraceMode mode, const std::string& line)
     }
 }
 
-void ActiveTraceContext::report_writer_failure(TraceMode mode, const std::string& what)
-{
+void ActiveTraceContext::report_writer_failure(TraceMode mode, const std::string& what) {
     const unsigned bit = 1u << static_cast<unsigned>(mode);
     if (m_reported_failures & bit) {
         return;
@@ -144,14 +124,12 @@ void ActiveTraceContext::report_writer_failure(TraceMode mode, const std::string
 
 void ActiveTraceContext::decorate_message_stream(std::ostringstream& stream,
                                                  const std::string& tag,
-                                                 const std::string& body) const
-{
-    stream << create_timestamp(std::chrono::steady_clock::now().time_since_epoch()) << " thread:"
-           << reinterpret_cast<const void*>(pthread_self()) << ' ' << body << ' ' << tag;
+                                                 const std::string& body) const {
+    stream << create_timestamp(std::chrono::steady_clock::now().time_since_epoch())
+           << " thread:" << reinterpret_cast<const void*>(pthread_self()) << ' ' << body << ' ' << tag;
 }
 
-std::string ActiveTraceContext::decorate_output(const std::string& tag, const std::string& body) const
-{
+std::string ActiveTraceContext::decorate_output(const std::string& tag, const std::string& body) const {
     std::ostringstream stream;
     decorate_message_stream(stream, tag, body);
     return stream.str();
@@ -159,32 +137,28 @@ std::string ActiveTraceContext::decorate_output(const std::string& tag, const st
 
 std::string ActiveTraceContext::decorate_output(const std::string& tag,
                                                 const std::string& body,
-                                                const std::string& detail) const
-{
+                                                const std::string& detail) const {
     std::ostringstream stream;
     decorate_message_stream(stream, tag, body);
     stream << ' ' << detail;
     return stream.str();
 }
 
-std::string ActiveTraceContext::create_timestamp(std::chrono::nanoseconds duration)
-{
+std::string ActiveTraceContext::create_timestamp(std::chrono::nanoseconds duration) {
     const auto ns = duration.count();
     std::ostringstream text;
     text << ns / 1000000 << '.' << std::setw(3) << std::setfill('0') << (ns / 1000) % 1000 << "ms ";
     return text.str();
 }
 
-void ActiveTraceContext::set_custom_writer(Writer writer)
-{
+void ActiveTraceContext::set_custom_writer(Writer writer) {
     if (m_stopped.load()) {
         return;
     }
     m_worker.send([this, writer = std::move(writer)]() mutable { m_custom_writer = std::move(writer); });
 }
 
-void ActiveTraceContext::set_file_tracing_info(std::string folder, std::string unique_id)
-{
+void ActiveTraceContext::set_file_tracing_info(std::string folder, std::string unique_id) {
     if (m_stopped.load()) {
         return;
     }
@@ -194,14 +168,12 @@ void ActiveTraceContext::set_file_tracing_info(std::string folder, std::string u
     });
 }
 
-void ActiveTraceContext::flush()
-{
+void ActiveTraceContext::flush() {
     m_stopped = true;
     m_worker.join();
 }
 
-void ActiveTraceContext::wait_until_written()
-{
+void ActiveTraceContext::wait_until_written() {
     if (m_stopped.load()) {
         return;
     }

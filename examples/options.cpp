@@ -6,19 +6,19 @@
 namespace example {
 
 const char* const usage =
-    "usage: vemla_example [options]\n"
-    "  --server ADDRESS   a running basecall server (default: start the bundled test server)\n"
-    "  --config NAME      its basecall configuration (default: test_dna_fast)\n"
-    "  --align-ref PATH   alignment index on the server (the bundled server aligns to its own)\n"
-    "  --reads N          reads to stream, 1 to 1000000 (default: 300)\n"
-    "  --output FILE      FILE.bam: a sorted BAM file with its index FILE.bam.bai;\n"
-    "                     FILE.sam: SAM text (default: vemla_example.bam)\n"
-    "A server that does not answer is retried for 20 s, counted from the start of\n"
-    "the connect or from the loss of a working connection; each attempt waits 8 s\n"
-    "for an answer (4 polls of the 2 s reply time-out), and one still under way at\n"
-    "the 20 s mark runs to its end. So the run ends about 24 s after connecting to\n"
-    "a silent server, and about 33 s after a server falls silent mid-run (8 s to\n"
-    "notice, then 24 s of attempts).\n";
+        "usage: vemla_example [options]\n"
+        "  --server ADDRESS   a running basecall server (default: start the bundled test server)\n"
+        "  --config NAME      its basecall configuration (default: test_dna_fast)\n"
+        "  --align-ref PATH   alignment index on the server (the bundled server aligns to its own)\n"
+        "  --reads N          reads to stream, 1 to 1000000 (default: 300)\n"
+        "  --output FILE      FILE.bam: a sorted BAM file with its index FILE.bam.bai;\n"
+        "                     FILE.sam: SAM text (default: vemla_example.bam)\n"
+        "A server that does not answer is retried for 20 s, counted from the start of\n"
+        "the connect or from the loss of a working connection; each attempt waits 8 s\n"
+        "for an answer (4 polls of the 2 s reply time-out), and one still under way at\n"
+        "the 20 s mark runs to its end. So the run ends about 24 s after connecting to\n"
+        "a silent server, and about 33 s after a server falls silent mid-run (8 s to\n"
+        "notice, then 24 s of attempts).\n";
 
 namespace {
 

@@ -204,8 +204,8 @@ int run(const example::Options& options) {
     if (connected != vemla::Result::success) {
         const std::string reason = client->get_error_message();
         client.reset();  // the status lines of the attempt come first
-        std::cerr << "cannot connect to " << address << " with config " << options.config << ": " << connected
-                  << " " << reason << "\n";
+        std::cerr << "cannot connect to " << address << " with config " << options.config << ": " << connected << " "
+                  << reason << "\n";
         return EXIT_FAILURE;
     }
     std::string reference_header;

@@ -68,10 +68,9 @@ const Field& alignment_field(const DataTable& table, const std::string& name) {
     for (const ColumnSpec& column : ALIGNMENT_COLUMNS) {
         if (name == column.name) {
             const uint64_t stored = field.size + (field.type == DataSetType::fixed_string ? 1 : 0);
-            if (field.type != column.type || field.size != column.size ||
-                field.offset > table.row_size || stored > table.row_size - field.offset) {
-                throw std::runtime_error("Alignment table field '" + name +
-                                         "' does not have the alignment layout.");
+            if (field.type != column.type || field.size != column.size || field.offset > table.row_size ||
+                stored > table.row_size - field.offset) {
+                throw std::runtime_error("Alignment table field '" + name + "' does not have the alignment layout.");
             }
             return field;
         }
@@ -89,8 +88,7 @@ T read_cell(const DataTable& table, const Field& field, uint64_t row) {
 // The name up to its NUL; a name that fills the field without one ends at
 // the field's end rather than running into the next column.
 std::string read_genome(const DataTable& table, const Field& field, uint64_t row) {
-    const char* start =
-            reinterpret_cast<const char*>(table.data.data() + row * table.row_size + field.offset);
+    const char* start = reinterpret_cast<const char*>(table.data.data() + row * table.row_size + field.offset);
     return std::string(start, strnlen(start, field.size));
 }
 
@@ -177,8 +175,8 @@ std::string base_modification_tags(const ReadHolder& read, const DataView& probs
     const std::string context = metadata_text(metadata, "base_mod_context");
     const auto view = probs.vec_view<uint8_t>();
     std::string tags, error;
-    if (!BAMFileHandler::generate_modbase_string(tags, read_sequence(read), alphabet, long_names,
-                                                 context, view, threshold, error)) {
+    if (!BAMFileHandler::generate_modbase_string(tags, read_sequence(read), alphabet, long_names, context, view,
+                                                 threshold, error)) {
         throw std::runtime_error("generate_modbase_string failed: " + error);
     }
     return tags;
@@ -234,9 +232,8 @@ DataTable ReadAlignmentHelper::create_alignment_table_from_read_holder(const Rea
     // The bytes are copied by the rebuilt row size, so it must be the one the
     // dataset was stored with.
     if (table.row_size != view.info.element_size || table.row_size != ROW_SIZE) {
-        throw std::runtime_error("Align results table has rows of " +
-                                 std::to_string(view.info.element_size) + " bytes, expected " +
-                                 std::to_string(ROW_SIZE) + ".");
+        throw std::runtime_error("Align results table has rows of " + std::to_string(view.info.element_size) +
+                                 " bytes, expected " + std::to_string(ROW_SIZE) + ".");
     }
     const uint64_t rows = view.info.count;
     if (rows > std::numeric_limits<size_t>::max() / table.row_size) {
@@ -288,10 +285,10 @@ ReadAlignmentHelper::extract_alignment_sam_and_bed_lines_from_read_holder(const 
     return entries;
 }
 
-std::vector<ReadAlignmentHelper::AlignmentSamLine>
-ReadAlignmentHelper::extract_sam_and_bed_lines_from_read_holder(const ReadHolder& read,
-                                                               uint8_t threshold,
-                                                               bool with_moves) {
+std::vector<ReadAlignmentHelper::AlignmentSamLine> ReadAlignmentHelper::extract_sam_and_bed_lines_from_read_holder(
+        const ReadHolder& read,
+        uint8_t threshold,
+        bool with_moves) {
     std::vector<AlignmentSamLine> entries;
     if (read_holder_contains_alignment_data(read)) {
         entries = extract_alignment_sam_and_bed_lines_from_read_holder(read);
@@ -312,8 +309,7 @@ ReadAlignmentHelper::extract_sam_and_bed_lines_from_read_holder(const ReadHolder
         const std::string& qstring = read_qstring(read);
         AlignmentSamLine entry;
         std::string error;
-        if (!BAMFileHandler::make_unmapped_sam_line(entry.sam_line, read_name, sequence, qstring,
-                                                    error)) {
+        if (!BAMFileHandler::make_unmapped_sam_line(entry.sam_line, read_name, sequence, qstring, error)) {
             throw std::runtime_error("make_unmapped_sam_line failed: " + error);
         }
         entries.push_back(std::move(entry));

@@ -34,19 +34,18 @@ public:
 
     // An owned copy of the read's table. Throws std::runtime_error when the
     // read has no table, or the dataset is not a table of ROW_SIZE-byte rows.
-    static bass::data_wrappers::DataTable create_alignment_table_from_read_holder(
-            const ReadHolder& read);
+    static bass::data_wrappers::DataTable create_alignment_table_from_read_holder(const ReadHolder& read);
 
     // The server's SAM lines (metadata "alignment_sam_record"), one per table
     // row, each with its "BedHits" lines of "alignment_bed_lines".
-    static std::vector<AlignmentSamLine> extract_alignment_sam_and_bed_lines_from_read_holder(
-            const ReadHolder& read);
+    static std::vector<AlignmentSamLine> extract_alignment_sam_and_bed_lines_from_read_holder(const ReadHolder& read);
 
     // The read's complete SAM output: the server's lines, or one unmapped line
     // when the read did not align; the first line gets the base-modification
     // tags and, with `with_moves`, the move-table tag.
-    static std::vector<AlignmentSamLine> extract_sam_and_bed_lines_from_read_holder(
-            const ReadHolder& read, uint8_t threshold, bool with_moves);
+    static std::vector<AlignmentSamLine> extract_sam_and_bed_lines_from_read_holder(const ReadHolder& read,
+                                                                                    uint8_t threshold,
+                                                                                    bool with_moves);
 
     // Row 0's values and the alignment counts into the read's metadata.
     static void copy_alignment_results_to_metadata(ReadHolder& read);

@@ -108,6 +108,8 @@ std::string ReadHolder::get_by_name(const std::string& name) const {
     return "unsupported_type";
 }
 
-void ReadHolder::create_timestamp() const { m_timestamps.create_timestamp(); }
+void ReadHolder::create_timestamp() const {
+    m_timestamps.create_timestamp();
+}
 
 }  // namespace interfaces

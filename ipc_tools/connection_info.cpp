@@ -78,7 +78,9 @@ std::string fixed_six_decimals(double value) {
     return stream.str();
 }
 
-bool is_path_option(const std::string& key) { return key == "align_ref" || key == "bed_file"; }
+bool is_path_option(const std::string& key) {
+    return key == "align_ref" || key == "bed_file";
+}
 
 std::string option_text(const bass::data_wrappers::Metadata& params, const std::string& key) {
     float* float_value = nullptr;
@@ -117,8 +119,10 @@ T read_or_zero(const std::string& text) {
     return value;
 }
 
-void insert_typed(bass::data_wrappers::Metadata& params, const std::string& key,
-                  const std::type_index& type, const std::string& text) {
+void insert_typed(bass::data_wrappers::Metadata& params,
+                  const std::string& key,
+                  const std::type_index& type,
+                  const std::string& text) {
     if (type == typeid(std::string)) {
         params.insert(key, text);
     } else if (type == typeid(bool)) {
@@ -138,8 +142,7 @@ void insert_typed(bass::data_wrappers::Metadata& params, const std::string& key,
     }
 }
 
-void copy_string_param(const bass::data_wrappers::Metadata& params, const std::string& key,
-                       std::string& field) {
+void copy_string_param(const bass::data_wrappers::Metadata& params, const std::string& key, std::string& field) {
     std::string* value = nullptr;
     if (params.extract(key, value)) {
         field = *value;
@@ -223,6 +226,8 @@ std::pair<bool, ConnectionInfo> ConnectionInfo::parse(const std::string& text, s
     return {true, info};
 }
 
-uint32_t connect_priority_code(uint32_t priority) { return priority <= 2 ? 2 - priority : priority; }
+uint32_t connect_priority_code(uint32_t priority) {
+    return priority <= 2 ? 2 - priority : priority;
+}
 
 }  // namespace ipc_tools

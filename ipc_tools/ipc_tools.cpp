@@ -16,8 +16,8 @@ constexpr std::size_t IDENTIFIER_OFFSET = 4;
 constexpr std::uintptr_t BUFFER_ALIGNMENT = 8;
 
 bool has_client_identifier(const void* data) {
-    return std::memcmp(static_cast<const uint8_t*>(data) + IDENTIFIER_OFFSET,
-                       vemla_ipc::MessageDataIdentifier(), flatbuffers::kFileIdentifierLength) == 0;
+    return std::memcmp(static_cast<const uint8_t*>(data) + IDENTIFIER_OFFSET, vemla_ipc::MessageDataIdentifier(),
+                       flatbuffers::kFileIdentifierLength) == 0;
 }
 
 bool is_aligned(const void* data) {
@@ -52,8 +52,7 @@ void Message::ZmqMessageCloser::operator()(zmq_msg_t* message) const {
     delete message;
 }
 
-Message::Message(MessageType kind, const std::string& client_id, uint32_t value,
-                 const std::string& text) {
+Message::Message(MessageType kind, const std::string& client_id, uint32_t value, const std::string& text) {
     // `type` itself is set from the finished buffer, as for any message.
     const auto request_wire = simple_request_wire_value(kind);
     const auto reply_wire = simple_reply_wire_value(kind);
@@ -70,15 +69,13 @@ Message::Message(MessageType kind, const std::string& client_id, uint32_t value,
     flatbuffers::Offset<void> content;
     vemla_ipc::Content content_type;
     if (request_wire) {
-        content = vemla_ipc::CreateSimpleRequestData(
-                          builder, static_cast<vemla_ipc::SimpleRequestType>(*request_wire),
-                          value, text_offset)
+        content = vemla_ipc::CreateSimpleRequestData(builder, static_cast<vemla_ipc::SimpleRequestType>(*request_wire),
+                                                     value, text_offset)
                           .Union();
         content_type = vemla_ipc::Content_SimpleRequestData;
     } else {
-        content = vemla_ipc::CreateSimpleReplyData(
-                          builder, static_cast<vemla_ipc::SimpleReplyType>(*reply_wire), value,
-                          text_offset)
+        content = vemla_ipc::CreateSimpleReplyData(builder, static_cast<vemla_ipc::SimpleReplyType>(*reply_wire), value,
+                                                   text_offset)
                           .Union();
         content_type = vemla_ipc::Content_SimpleReplyData;
     }
@@ -88,13 +85,15 @@ Message::Message(MessageType kind, const std::string& client_id, uint32_t value,
         client_id_offset = builder.CreateString(client_id.c_str());
     }
 
-    const auto root = vemla_ipc::CreateMessageData(builder, &current_version(), client_id_offset,
-                                                   content_type, content);
+    const auto root =
+            vemla_ipc::CreateMessageData(builder, &current_version(), client_id_offset, content_type, content);
     vemla_ipc::FinishMessageDataBuffer(builder, root);
     adopt_builder(builder);
 }
 
-Message::Message(flatbuffers::FlatBufferBuilder& builder) { adopt_builder(builder); }
+Message::Message(flatbuffers::FlatBufferBuilder& builder) {
+    adopt_builder(builder);
+}
 
 void Message::adopt_builder(flatbuffers::FlatBufferBuilder& builder) {
     // The detached buffer itself is the free callback's hint: deleting it
@@ -103,8 +102,7 @@ void Message::adopt_builder(flatbuffers::FlatBufferBuilder& builder) {
     auto* holder = new (std::nothrow) flatbuffers::DetachedBuffer(std::move(released));
     Body body(new (std::nothrow) zmq_msg_t);
     if (!holder || !body ||
-        zmq_msg_init_data(body.get(), holder->data(), holder->size(),
-                          &Message::free_builder_buffer, holder) != 0) {
+        zmq_msg_init_data(body.get(), holder->data(), holder->size(), &Message::free_builder_buffer, holder) != 0) {
         // Absorbed: the message stays UNSET and empty and a later send refuses
         // it. The buffer goes back to its allocator with the holder (or with
         // `released` when the holder could not be made).
@@ -162,8 +160,7 @@ Message::Message(zmq::message_t& frame) {
     type = check_message_type(get_message_data());
 }
 
-Message::Message(Message&& other) noexcept
-        : type(other.type), m_body(std::move(other.m_body)) {
+Message::Message(Message&& other) noexcept : type(other.type), m_body(std::move(other.m_body)) {
     other.type = MessageType::UNSET;
 }
 
@@ -200,7 +197,9 @@ const uint8_t* Message::data() const {
     return m_body ? static_cast<const uint8_t*>(zmq_msg_data(m_body.get())) : nullptr;
 }
 
-std::size_t Message::size() const { return m_body ? zmq_msg_size(m_body.get()) : 0; }
+std::size_t Message::size() const {
+    return m_body ? zmq_msg_size(m_body.get()) : 0;
+}
 
 void Message::transfer_to_zmq(zmq::message_t& frame) {
     if (!m_body) {
@@ -225,36 +224,29 @@ MessageType Message::check_message_type(const vemla_ipc::MessageData* root) {
         return MessageType::UNSET;
     }
     switch (root->content_type()) {
-        case vemla_ipc::Content_SimpleRequestData:
-            return simple_request_type(root->content_as_SimpleRequestData());
-        case vemla_ipc::Content_SimpleReplyData:
-            return simple_reply_type(root->content_as_SimpleReplyData());
-        case vemla_ipc::Content_ReadBlockData:
-            return read_block_type(root->content_as_ReadBlockData());
+        case vemla_ipc::Content_SimpleRequestData: return simple_request_type(root->content_as_SimpleRequestData());
+        case vemla_ipc::Content_SimpleReplyData: return simple_reply_type(root->content_as_SimpleReplyData());
+        case vemla_ipc::Content_ReadBlockData: return read_block_type(root->content_as_ReadBlockData());
         // A list or statistics reply whose table is missing cannot be used
         // by anyone, so it classifies as no valid message.
         case vemla_ipc::Content_ConfigListData:
             return root->content() ? MessageType::RETURN_CONFIGS : MessageType::UNSET;
         case vemla_ipc::Content_ServerStats:
             return root->content() ? MessageType::RETURN_STATISTICS : MessageType::UNSET;
-        default:
-            return MessageType::UNSET;
+        default: return MessageType::UNSET;
     }
 }
 
 MessageType Message::simple_request_type(const vemla_ipc::SimpleRequestData* table) {
-    return table ? from_simple_request_wire(static_cast<int32_t>(table->type()))
-                 : MessageType::UNSET;
+    return table ? from_simple_request_wire(static_cast<int32_t>(table->type())) : MessageType::UNSET;
 }
 
 MessageType Message::simple_reply_type(const vemla_ipc::SimpleReplyData* table) {
-    return table ? from_simple_reply_wire(static_cast<int32_t>(table->type()))
-                 : MessageType::UNSET;
+    return table ? from_simple_reply_wire(static_cast<int32_t>(table->type())) : MessageType::UNSET;
 }
 
 MessageType Message::read_block_type(const vemla_ipc::ReadBlockData* table) {
-    return table ? from_read_block_wire(static_cast<int32_t>(table->type()))
-                 : MessageType::UNSET;
+    return table ? from_read_block_wire(static_cast<int32_t>(table->type())) : MessageType::UNSET;
 }
 
 Message create_query_request(QueryCode code, const std::string& client_id) {
@@ -264,13 +256,11 @@ Message create_query_request(QueryCode code, const std::string& client_id) {
 }
 
 QueryCode get_query_code(const Message& message) {
-    common::contract::expects(message.type == MessageType::QUERY,
-                              "Can only extract query code from a QUERY message");
+    common::contract::expects(message.type == MessageType::QUERY, "Can only extract query code from a QUERY message");
     const auto* root = message.get_message_data();
     const auto* request = root ? root->content_as_SimpleRequestData() : nullptr;
     const uint32_t value = request ? request->value() : 0;
-    return value >= static_cast<uint32_t>(QueryCode::unknown) ? QueryCode::unknown
-                                                              : static_cast<QueryCode>(value);
+    return value >= static_cast<uint32_t>(QueryCode::unknown) ? QueryCode::unknown : static_cast<QueryCode>(value);
 }
 
 }  // namespace ipc_tools

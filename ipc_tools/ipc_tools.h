@@ -29,8 +29,7 @@ public:
     /// A SimpleRequestData or SimpleReplyData message. `client_id` and `text`
     /// are left out when empty (each is taken up to its first NUL).
     /// Throws std::runtime_error for a kind that has no simple form.
-    Message(MessageType type, const std::string& client_id, uint32_t value,
-            const std::string& text);
+    Message(MessageType type, const std::string& client_id, uint32_t value, const std::string& text);
 
     /// Takes over the finished buffer of `builder` without copying; the
     /// builder is left empty. A ZeroMQ failure leaves the message UNSET and

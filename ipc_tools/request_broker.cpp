@@ -34,9 +34,13 @@ void drain_remaining_parts(void* socket, zmq::message_t& part) {
 
 }  // namespace
 
-void RequestBroker::ContextCloser::operator()(void* context) const { zmq_ctx_term(context); }
+void RequestBroker::ContextCloser::operator()(void* context) const {
+    zmq_ctx_term(context);
+}
 
-void RequestBroker::SocketCloser::operator()(void* socket) const { zmq_close(socket); }
+void RequestBroker::SocketCloser::operator()(void* socket) const {
+    zmq_close(socket);
+}
 
 std::string poll_result_as_string(int poll_result, zmq_pollitem_t item) {
     std::ostringstream text;
@@ -107,8 +111,7 @@ void RequestBroker::reset() {
 
 void RequestBroker::send_request(Message& request, Message& reply) {
     common::contract::expects(m_socket != nullptr, "null socket");
-    common::contract::expects(!request.empty() && request.type != MessageType::UNSET,
-                              "invalid request");
+    common::contract::expects(!request.empty() && request.type != MessageType::UNSET, "invalid request");
 
     const std::string request_name = message_type_as_string(request.type);
     write_hftrace("send_request", [&] { return request_name; });
@@ -123,8 +126,8 @@ void RequestBroker::send_request(Message& request, Message& reply) {
             continue;
         }
         if (error == EAGAIN) {
-            get_trace_context()->write_message(
-                    "send_request", "Client zmq_msg_send failed. " + to_string_zmq_error(error));
+            get_trace_context()->write_message("send_request",
+                                               "Client zmq_msg_send failed. " + to_string_zmq_error(error));
             throw std::system_error(error, std::system_category(), "Client zmq_msg_send failed");
         }
         throw zmq::error_t();
@@ -140,8 +143,7 @@ void RequestBroker::send_request(Message& request, Message& reply) {
             if (error == EINTR) {
                 continue;
             }
-            get_trace_context()->write_message(
-                    "send_request", "zmq::poll exception. " + to_string_zmq_error(error));
+            get_trace_context()->write_message("send_request", "zmq::poll exception. " + to_string_zmq_error(error));
             throw zmq::error_t();
         }
         write_hftrace("send_request", [&] { return poll_result_as_string(poll_result, item); });
@@ -160,19 +162,16 @@ void RequestBroker::send_request(Message& request, Message& reply) {
         throw TimeoutError(text);
     }
     if (poll_result == 0) {
-        get_trace_context()->write_message(
-                "send_request", poll_result_as_string(poll_result, item) +
-                                        " Polling ambiguity waiting for reply to request: " +
-                                        request_name);
+        get_trace_context()->write_message("send_request",
+                                           poll_result_as_string(poll_result, item) +
+                                                   " Polling ambiguity waiting for reply to request: " + request_name);
         throw TimeoutError("Timeout waiting for reply to request {zero events}: " + request_name);
     }
     if (item.revents & ZMQ_POLLERR) {
-        get_trace_context()->write_message(
-                "send_request", poll_result_as_string(poll_result, item) +
-                                        " Error on socket waiting for reply to request: " +
-                                        request_name);
-        throw TimeoutError("Timeout waiting for reply to request {error on socket}: " +
-                           request_name);
+        get_trace_context()->write_message("send_request",
+                                           poll_result_as_string(poll_result, item) +
+                                                   " Error on socket waiting for reply to request: " + request_name);
+        throw TimeoutError("Timeout waiting for reply to request {error on socket}: " + request_name);
     }
     fetch_and_validate_reply(request_name, reply);
 }
@@ -187,9 +186,8 @@ void RequestBroker::fetch_and_validate_reply(const std::string& request_name, Me
             continue;
         }
         if (error == EAGAIN) {
-            get_trace_context()->write_message(
-                    "fetch_and_validate_reply",
-                    "Client zmq_msg_recv failed. " + to_string_zmq_error(error));
+            get_trace_context()->write_message("fetch_and_validate_reply",
+                                               "Client zmq_msg_recv failed. " + to_string_zmq_error(error));
             throw std::system_error(error, std::system_category(), "Client zmq_msg_recv failed");
         }
         throw zmq::error_t();
@@ -206,24 +204,22 @@ void RequestBroker::fetch_and_validate_reply(const std::string& request_name, Me
         }
     } catch (const std::exception& error) {
         get_trace_context()->write_message("fetch_and_validate_reply", error.what());
-        throw BadReply("Error parsing reply from server for request: " + request_name + ". " +
-                       error.what());
+        throw BadReply("Error parsing reply from server for request: " + request_name + ". " + error.what());
     }
     const std::string reply_name = message_type_as_string(reply.type);
     write_hftrace("fetch_and_validate_reply", [&] { return reply_name; });
 
     switch (reply.type) {
         case MessageType::CLIENT_NOT_RECOGNISED: {
-            const std::string text =
-                    "Received CLIENT_NOT_RECOGNISED from server. Treating as a server restart.";
+            const std::string text = "Received CLIENT_NOT_RECOGNISED from server. Treating as a server restart.";
             get_trace_context()->write_message("fetch_and_validate_reply", text);
             VEMLA_LOG_INFO << text;
             throw TimeoutError(text);
         }
         case MessageType::UNSET:
         case MessageType::INVALID_PROTOCOL: {
-            const std::string text = "Could not interpret message from server for request: " +
-                                     request_name + ". Reply: " + reply_name;
+            const std::string text = "Could not interpret message from server for request: " + request_name +
+                                     ". Reply: " + reply_name;
             get_trace_context()->write_message("fetch_and_validate_reply", text);
             throw BadReply(text);
         }
@@ -234,8 +230,7 @@ void RequestBroker::fetch_and_validate_reply(const std::string& request_name, Me
             get_trace_context()->write_message("fetch_and_validate_reply", text);
             throw BadRequest(text);
         }
-        default:
-            return;
+        default: return;
     }
 }
 
@@ -250,8 +245,7 @@ void RequestBroker::ping_server_if_quiet(const std::string& client_id) {
     if (reply.type != MessageType::HEARTBEAT_ECHO) {
         const std::string reply_name = message_type_as_string(reply.type);
         trace.message("invalid response: " + reply_name);
-        throw InvalidResponse("invalid response from server, expected: HEARTBEAT_ECHO, received: " +
-                              reply_name);
+        throw InvalidResponse("invalid response from server, expected: HEARTBEAT_ECHO, received: " + reply_name);
     }
 }
 

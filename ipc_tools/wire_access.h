@@ -21,7 +21,9 @@ inline std::string_view as_view(const flatbuffers::String* text) {
 }
 
 /// The same text, copied.
-inline std::string as_string(const flatbuffers::String* text) { return std::string(as_view(text)); }
+inline std::string as_string(const flatbuffers::String* text) {
+    return std::string(as_view(text));
+}
 
 /// Element count of a vector; 0 when absent.
 template <typename T>
@@ -36,8 +38,7 @@ const flatbuffers::Vector<T>& or_empty(const flatbuffers::Vector<T>* vector) {
     // A vector is its 32-bit length followed by the elements; a zero length
     // aligned for any element type is a valid empty vector.
     alignas(8) static const uint32_t empty_vector_storage[2] = {0, 0};
-    return vector ? *vector
-                  : *reinterpret_cast<const flatbuffers::Vector<T>*>(empty_vector_storage);
+    return vector ? *vector : *reinterpret_cast<const flatbuffers::Vector<T>*>(empty_vector_storage);
 }
 
 }  // namespace ipc_tools::wire

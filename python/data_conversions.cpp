@@ -42,26 +42,22 @@ py::array copy_into_array(const DataView& view) {
     check_element_type<T>(view);
     const DataSetType type = view.info.type;
     if (view.info.element_size != sizeof(T)) {
-        throw std::runtime_error("Python data type size (" + std::to_string(sizeof(T)) +
-                                 ") for DataType " + std::to_string(static_cast<int32_t>(type)) +
-                                 " does not match input data size (" +
+        throw std::runtime_error("Python data type size (" + std::to_string(sizeof(T)) + ") for DataType " +
+                                 std::to_string(static_cast<int32_t>(type)) + " does not match input data size (" +
                                  std::to_string(view.info.element_size) + ")");
     }
     const bool matrix = view.info.size1 != 0;
-    const bool fills_shape = view.info.size2 == 0
-                                     ? view.info.count == 0
-                                     : view.info.count % view.info.size2 == 0 &&
-                                               view.info.count / view.info.size2 == view.info.size1;
+    const bool fills_shape = view.info.size2 == 0 ? view.info.count == 0
+                                                  : view.info.count % view.info.size2 == 0 &&
+                                                            view.info.count / view.info.size2 == view.info.size1;
     if (matrix && !fills_shape) {
         // The copy is sized by the element count, the array by the
         // dimensions: they must agree or the copy would overrun the array.
-        throw std::runtime_error("Dataset of " + std::to_string(view.info.count) +
-                                 " elements does not fill its " + std::to_string(view.info.size1) +
-                                 " x " + std::to_string(view.info.size2) + " shape");
+        throw std::runtime_error("Dataset of " + std::to_string(view.info.count) + " elements does not fill its " +
+                                 std::to_string(view.info.size1) + " x " + std::to_string(view.info.size2) + " shape");
     }
     if (view.info.count != 0 && view.data == nullptr) {
-        throw std::runtime_error("Dataset of " + std::to_string(view.info.count) +
-                                 " elements holds no data");
+        throw std::runtime_error("Dataset of " + std::to_string(view.info.count) + " elements holds no data");
     }
     std::vector<py::ssize_t> shape;
     if (matrix) {
@@ -94,8 +90,7 @@ py::str dataset_text(const DataView& view) {
 
 }  // namespace
 
-void metadata_value_to_python(py::dict& dict, const Metadata& metadata, const std::string& key,
-                              std::type_index type) {
+void metadata_value_to_python(py::dict& dict, const Metadata& metadata, const std::string& key, std::type_index type) {
     py::object value;
     if (type == typeid(bool)) {
         value = metadata_value<bool>(metadata, key);
@@ -190,8 +185,7 @@ py::array dataview_to_array(const DataView& view) {
             break;
         case DataSetType::fixed_string:
         case DataSetType::string:
-        case DataSetType::none:
-            break;
+        case DataSetType::none: break;
     }
     return py::array_t<double>(0);
 }

@@ -23,8 +23,10 @@ py::dict config_details_to_dict(const bass::data_wrappers::Metadata& metadata);
 
 // Stores the value under `key`, read as `type`, in `dict`; a type that has
 // no Python counterpart is left out.
-void metadata_value_to_python(py::dict& dict, const bass::data_wrappers::Metadata& metadata,
-                              const std::string& key, std::type_index type);
+void metadata_value_to_python(py::dict& dict,
+                              const bass::data_wrappers::Metadata& metadata,
+                              const std::string& key,
+                              std::type_index type);
 
 // Every named dataset, in id order, under its name; ids without a name are
 // left out.

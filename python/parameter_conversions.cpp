@@ -13,14 +13,10 @@ using bass::data_wrappers::Metadata;
 namespace {
 
 const std::map<std::string, std::type_index> CLIENT_PARAMETER_TYPES = {
-        {"client_name", typeid(std::string)},
-        {"query_timeout", typeid(uint32_t)},
-        {"pass_read_timeout", typeid(uint32_t)},
-        {"server_file_load_timeout", typeid(uint32_t)},
-        {"connection_timeout", typeid(uint32_t)},
-        {"reconnect_timeout", typeid(uint32_t)},
-        {"max_reads_queued", typeid(uint64_t)},
-        {"max_message_size", typeid(uint64_t)},
+        {"client_name", typeid(std::string)},     {"query_timeout", typeid(uint32_t)},
+        {"pass_read_timeout", typeid(uint32_t)},  {"server_file_load_timeout", typeid(uint32_t)},
+        {"connection_timeout", typeid(uint32_t)}, {"reconnect_timeout", typeid(uint32_t)},
+        {"max_reads_queued", typeid(uint64_t)},   {"max_message_size", typeid(uint64_t)},
 };
 
 // str as its UTF-8 text, bytes as they are, a list joined by commas; any
@@ -30,8 +26,7 @@ std::string text_value(py::handle value) {
         return value.cast<std::string>();
     }
     std::string text;
-    if (py::isinstance<py::list>(value) &&
-        !str_list_to_std_string(py::reinterpret_borrow<py::list>(value), text)) {
+    if (py::isinstance<py::list>(value) && !str_list_to_std_string(py::reinterpret_borrow<py::list>(value), text)) {
         throw std::runtime_error("Could not convert python list to string.");
     }
     return text;
@@ -48,8 +43,7 @@ const std::map<std::string, std::type_index>& client_parameter_types() {
     return CLIENT_PARAMETER_TYPES;
 }
 
-void insert_py_value(Metadata& metadata, const std::string& key, py::handle value,
-                     std::type_index type) {
+void insert_py_value(Metadata& metadata, const std::string& key, py::handle value, std::type_index type) {
     if (type == typeid(std::string)) {
         metadata.insert(key, text_value(value));
     } else if (type == typeid(bool)) {

@@ -22,8 +22,10 @@ const std::map<std::string, std::type_index>& client_parameter_types();
 
 // Inserts `value` under `key` as `type`; throws (std::runtime_error or the
 // binding layer's cast error) when the value does not convert.
-void insert_py_value(bass::data_wrappers::Metadata& metadata, const std::string& key,
-                     py::handle value, std::type_index type);
+void insert_py_value(bass::data_wrappers::Metadata& metadata,
+                     const std::string& key,
+                     py::handle value,
+                     std::type_index type);
 
 // What a set_params dictionary asks for: client parameters, and a client
 // priority when the dictionary names one.

@@ -21,9 +21,13 @@ enum MandatoryField { READ_TAG, RAW_DATA, READ_ID, DAQ_OFFSET, DAQ_SCALING, MAND
 
 constexpr int64_t READ_TAG_LIMIT = int64_t{1} << 32;
 
-bool is_float(py::handle value) { return PyFloat_Check(value.ptr()) != 0; }
+bool is_float(py::handle value) {
+    return PyFloat_Check(value.ptr()) != 0;
+}
 
-float float_value(py::handle value) { return static_cast<float>(PyFloat_AsDouble(value.ptr())); }
+float float_value(py::handle value) {
+    return static_cast<float>(PyFloat_AsDouble(value.ptr()));
+}
 
 // The samples of a one-dimensional native int16 array, whatever its strides:
 // one block copy when contiguous, else element by element along the stride.
@@ -82,8 +86,7 @@ bool utf8_read_id(py::handle value, std::string& id) {
 }
 
 // Stores one item; false when its value is rejected.
-bool convert_item(const std::string& key, py::handle value, Read& read,
-                  std::bitset<MANDATORY_FIELDS>& seen) {
+bool convert_item(const std::string& key, py::handle value, Read& read, std::bitset<MANDATORY_FIELDS>& seen) {
     auto& metadata = read.get_metadata();
     if (key == "read_tag") {
         if (!PyLong_Check(value.ptr())) {

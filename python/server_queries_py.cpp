@@ -60,7 +60,9 @@ py::dict statistics_to_dict(const ServerStatistics& statistics) {
 // Runs a query without the interpreter lock; converts its answer with the
 // lock held again, on success only.
 template <typename Answer, typename Convert>
-py::tuple run_query(Result (*query)(std::string, Answer&, uint32_t), Convert convert, const std::string& address,
+py::tuple run_query(Result (*query)(std::string, Answer&, uint32_t),
+                    Convert convert,
+                    const std::string& address,
                     uint32_t timeout) {
     Answer answer{};
     Result result;
@@ -94,8 +96,8 @@ py::tuple get_barcode_kits(const std::string& address, uint32_t timeout) {
 py::tuple get_lamp_kits(const std::string& address, uint32_t timeout) {
     return run_query(
             &server_query::get_lamp_kits,
-            [](const std::vector<LampKitDefinition>& kits) { return kits_to_list(kits, &lamp_kit_to_dict); },
-            address, timeout);
+            [](const std::vector<LampKitDefinition>& kits) { return kits_to_list(kits, &lamp_kit_to_dict); }, address,
+            timeout);
 }
 
 py::tuple get_server_stats(const std::string& address, uint32_t timeout) {
@@ -103,8 +105,9 @@ py::tuple get_server_stats(const std::string& address, uint32_t timeout) {
 }
 
 py::tuple get_server_internal_state(const std::string& address, uint32_t timeout) {
-    return run_query(&server_query::get_server_internal_state, [](const std::string& state) { return py::str(state); },
-                     address, timeout);
+    return run_query(
+            &server_query::get_server_internal_state, [](const std::string& state) { return py::str(state); }, address,
+            timeout);
 }
 
 // Unlike the other queries, the text goes back on failure too.
@@ -174,12 +177,14 @@ void bind_server_queries(py::class_<VemlaClientPy, VemlaClientPyHolder>& cls) {
     success: the state was read.
     timed_out: the server did not answer in time.
     invalid_response, bad_request, bad_reply, failed: the query failed.)");
-    cls.def_static("get_software_version", [] { return version_tuple(VemlaClient::get_software_version()); },
-                   R"(Get the Vemla software version that the library was compiled from.
+    cls.def_static(
+            "get_software_version", [] { return version_tuple(VemlaClient::get_software_version()); },
+            R"(Get the Vemla software version that the library was compiled from.
 
 :return: A tuple of the major, minor and patch numbers.)");
-    cls.def_static("get_protocol_version", [] { return version_tuple(VemlaClient::get_protocol_version()); },
-                   R"(Get the Vemla protocol version that the server client is using.
+    cls.def_static(
+            "get_protocol_version", [] { return version_tuple(VemlaClient::get_protocol_version()); },
+            R"(Get the Vemla protocol version that the server client is using.
 
 :return: A tuple of the major, minor and patch numbers.)");
 }

@@ -56,11 +56,17 @@ Result VemlaClientPy::set_params(const py::dict& params) {
     }
 }
 
-ConnectionStatus VemlaClientPy::get_status() const { return m_client.get_status(); }
+ConnectionStatus VemlaClientPy::get_status() const {
+    return m_client.get_status();
+}
 
-std::string VemlaClientPy::get_error_message() const { return m_client.get_error_message(); }
+std::string VemlaClientPy::get_error_message() const {
+    return m_client.get_error_message();
+}
 
-std::string VemlaClientPy::get_internal_state() const { return m_client.get_internal_state(); }
+std::string VemlaClientPy::get_internal_state() const {
+    return m_client.get_internal_state();
+}
 
 Result VemlaClientPy::connect() {
     py::gil_scoped_release release;

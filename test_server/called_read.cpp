@@ -120,9 +120,8 @@ std::vector<AlignmentRow> make_alignments(const CalledRead& call, const CallOpti
         if (!options.bed_file.empty()) {
             row.bed_hits = targets[r].bed_hits;
             for (int32_t hit = 0; hit < row.bed_hits; ++hit) {
-                row.bed_lines += (hit == 0 ? "" : "\n") + row.genome + "\t" + std::to_string(row.genome_start) +
-                                 "\t" + std::to_string(row.genome_end) + "\ttest_target_" + std::to_string(hit) +
-                                 "\t0\t+";
+                row.bed_lines += (hit == 0 ? "" : "\n") + row.genome + "\t" + std::to_string(row.genome_start) + "\t" +
+                                 std::to_string(row.genome_end) + "\ttest_target_" + std::to_string(hit) + "\t0\t+";
             }
         }
         rows.push_back(std::move(row));
@@ -132,7 +131,8 @@ std::vector<AlignmentRow> make_alignments(const CalledRead& call, const CallOpti
 
 }  // namespace
 
-CallOptions CallOptions::from(const ConnectionRequest& request, const BasecallConfig& config,
+CallOptions CallOptions::from(const ConnectionRequest& request,
+                              const BasecallConfig& config,
                               uint32_t split_min_positions) {
     CallOptions options;
     options.config = config;

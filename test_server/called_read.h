@@ -72,7 +72,7 @@ struct ScalingResult {
 struct RunLengths {
     std::vector<uint8_t> base;
     std::vector<float> scale, shape, weight;
-    std::vector<uint32_t> index;      // position of the run's first base
+    std::vector<uint32_t> index;  // position of the run's first base
     std::vector<uint32_t> runlength;
 };
 
@@ -103,13 +103,13 @@ struct CalledRead {
     float stay_prob = 0.0f, step_prob = 0.0f, skip_prob = 0.0f;
     float median = 0.0f, med_abs_dev = 0.0f;
 
-    std::vector<uint8_t> moves;                            // one per position
-    std::vector<std::array<uint8_t, trace_width>> trace;   // one per position, empty without trace
-    std::vector<float> state;                              // state_size per position
+    std::vector<uint8_t> moves;                           // one per position
+    std::vector<std::array<uint8_t, trace_width>> trace;  // one per position, empty without trace
+    std::vector<float> state;                             // state_size per position
     std::string sequence;
     std::string qstring;
-    std::vector<uint32_t> base_positions;                  // position of each base
-    std::optional<RunLengths> runs;                        // run-length configs only
+    std::vector<uint32_t> base_positions;  // position of each base
+    std::optional<RunLengths> runs;        // run-length configs only
     std::optional<BaseMods> base_mods;
     std::optional<ScalingResult> scaling;
     std::optional<Barcoding> barcoding;
@@ -121,17 +121,19 @@ struct CalledRead {
 // What a connection asked for, fixed at CONNECT.
 struct CallOptions {
     BasecallConfig config;
-    bool trace = false;              // move_and_trace_enabled
+    bool trace = false;  // move_and_trace_enabled
     std::vector<std::string> barcode_kits;
     bool detect_barcodes = false;
     std::string lamp_kit;
-    std::string align_ref;           // empty: no alignment
+    std::string align_ref;  // empty: no alignment
     std::string bed_file;
-    bool split_reads = false;        // do_read_splitting
+    bool split_reads = false;  // do_read_splitting
     uint32_t split_min_positions = 40;
     std::vector<AlignmentTarget> alignment_targets;  // as ServerSettings
 
-    static CallOptions from(const ConnectionRequest& request, const BasecallConfig& config, uint32_t split_min_positions);
+    static CallOptions from(const ConnectionRequest& request,
+                            const BasecallConfig& config,
+                            uint32_t split_min_positions);
 };
 
 // The called reads one assembled read yields, in the order the server

@@ -77,8 +77,7 @@ ConnectionStringResult read_connection_string(const std::string& text) {
     size_t pos = 0;
     while (pos < pairs.size()) {
         if (pairs[pos] != '>') {
-            result.error = "expected '>' at offset " + std::to_string(colon + 1 + pos) +
-                           " of the connection string";
+            result.error = "expected '>' at offset " + std::to_string(colon + 1 + pos) + " of the connection string";
             return result;
         }
         const size_t start = pos + 1;

@@ -12,11 +12,15 @@ namespace test_server {
 namespace {
 
 constexpr std::array<const char*, 17> fault_names = {
-    "drop_reply",     "delay_reply", "short_frame",              "foreign_identifier",
-    "corrupt_body",   "bad_request", "not_ready",                "forget_clients",
-    "lose_reads",     "inconsistent_called_data", "die_and_return", "reply_with",
-    "report_lost_reads", "absent_optional_vectors", "empty_extra_block", "late_return",
-    "claim_many_blocks",
+        "drop_reply",        "delay_reply",
+        "short_frame",       "foreign_identifier",
+        "corrupt_body",      "bad_request",
+        "not_ready",         "forget_clients",
+        "lose_reads",        "inconsistent_called_data",
+        "die_and_return",    "reply_with",
+        "report_lost_reads", "absent_optional_vectors",
+        "empty_extra_block", "late_return",
+        "claim_many_blocks",
 };
 
 bool parse_number(const std::string& text, uint32_t& value) {

@@ -42,9 +42,12 @@ struct FaultRule {
     FaultRule() = default;
     // Brace lists name the fields up to delay_ms; the reply kind, which only
     // reply_with uses, is set by name.
-    FaultRule(Fault fault_, std::optional<RequestKind> on_, uint32_t skip_ = 0, uint32_t count_ = 1,
+    FaultRule(Fault fault_,
+              std::optional<RequestKind> on_,
+              uint32_t skip_ = 0,
+              uint32_t count_ = 1,
               uint32_t delay_ms_ = 0)
-            : fault(fault_), on(on_), skip(skip_), count(count_), delay_ms(delay_ms_) {}
+        : fault(fault_), on(on_), skip(skip_), count(count_), delay_ms(delay_ms_) {}
 
     Fault fault = Fault::drop_reply;
     std::optional<RequestKind> on;  // nothing: any request

@@ -12,23 +12,23 @@
 namespace {
 
 const char* const usage =
-    "usage: vemla_test_server [options]\n"
-    "  --endpoint ADDRESS     address to bind (default tcp://127.0.0.1:*)\n"
-    "  --config NAME[:STRIDE[:moves|modbase|rle]]\n"
-    "                         accept this basecall config (repeatable; replaces the defaults)\n"
-    "  --index NAME           accept this alignment index (repeatable)\n"
-    "  --index-no-seq NAME    accept this index, without sequence (repeatable)\n"
-    "  --bed NAME             accept this BED file (repeatable)\n"
-    "  --latency-ms N         delay every reply by N ms\n"
-    "  --call-delay-ms N      a read is ready N ms after its last block\n"
-    "  --loading N            answer LOADING N times before SUCCESS, per file\n"
-    "  --called-block-positions N   positions per called block\n"
-    "  --discard-reads        accept reads but return none (benchmarks)\n"
-    "  --fault RULE           fault[:REQUEST|ANY[:count[:skip[:delay_ms]]]] (repeatable)\n"
-    "faults: drop_reply delay_reply short_frame foreign_identifier corrupt_body bad_request\n"
-    "        not_ready forget_clients lose_reads inconsistent_called_data die_and_return\n"
-    "        reply_with=REPLY_KIND (e.g. reply_with=INVALID_CONFIG:CONNECT) report_lost_reads\n"
-    "        absent_optional_vectors empty_extra_block late_return claim_many_blocks\n";
+        "usage: vemla_test_server [options]\n"
+        "  --endpoint ADDRESS     address to bind (default tcp://127.0.0.1:*)\n"
+        "  --config NAME[:STRIDE[:moves|modbase|rle]]\n"
+        "                         accept this basecall config (repeatable; replaces the defaults)\n"
+        "  --index NAME           accept this alignment index (repeatable)\n"
+        "  --index-no-seq NAME    accept this index, without sequence (repeatable)\n"
+        "  --bed NAME             accept this BED file (repeatable)\n"
+        "  --latency-ms N         delay every reply by N ms\n"
+        "  --call-delay-ms N      a read is ready N ms after its last block\n"
+        "  --loading N            answer LOADING N times before SUCCESS, per file\n"
+        "  --called-block-positions N   positions per called block\n"
+        "  --discard-reads        accept reads but return none (benchmarks)\n"
+        "  --fault RULE           fault[:REQUEST|ANY[:count[:skip[:delay_ms]]]] (repeatable)\n"
+        "faults: drop_reply delay_reply short_frame foreign_identifier corrupt_body bad_request\n"
+        "        not_ready forget_clients lose_reads inconsistent_called_data die_and_return\n"
+        "        reply_with=REPLY_KIND (e.g. reply_with=INVALID_CONFIG:CONNECT) report_lost_reads\n"
+        "        absent_optional_vectors empty_extra_block late_return claim_many_blocks\n";
 
 bool read_number(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {

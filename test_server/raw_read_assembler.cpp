@@ -7,8 +7,8 @@ namespace test_server {
 namespace {
 
 std::string describe(const RawBlock& block) {
-    return "read tag " + std::to_string(block.read_tag) + " block " +
-           std::to_string(block.block_index) + "/" + std::to_string(block.num_blocks) + ": ";
+    return "read tag " + std::to_string(block.read_tag) + " block " + std::to_string(block.block_index) + "/" +
+           std::to_string(block.num_blocks) + ": ";
 }
 
 RawReadAssembler::Outcome refuse(std::string error) {

@@ -41,8 +41,8 @@ class RawReadAssembler {
 public:
     struct Outcome {
         bool accepted = false;
-        std::string error;                    // why the block was refused
-        std::optional<AssembledRead> read;    // set when this block completed a read
+        std::string error;                  // why the block was refused
+        std::optional<AssembledRead> read;  // set when this block completed a read
     };
 
     // A refused block also discards the read it belonged to: the client has

@@ -6,12 +6,24 @@ namespace test_server {
 
 namespace {
 constexpr std::array<const char*, request_kind_count> names = {
-    "CONNECT",          "DISCONNECT",           "TERMINATE",
-    "GET_STATISTICS",   "LOAD_CONFIG",          "GET_CONFIGS",
-    "GET_FIRST_CALLED_BLOCK", "GET_NEXT_CALLED_BLOCK", "LOAD_INDEX",
-    "GET_INDICES",      "LOAD_BED",             "GET_BARCODE_KITS",
-    "GET_LAMP_KITS",    "HEARTBEAT_PING",       "QUERY",
-    "PASS_FIRST_RAW_BLOCK", "PASS_NEXT_RAW_BLOCK", "UNKNOWN",
+        "CONNECT",
+        "DISCONNECT",
+        "TERMINATE",
+        "GET_STATISTICS",
+        "LOAD_CONFIG",
+        "GET_CONFIGS",
+        "GET_FIRST_CALLED_BLOCK",
+        "GET_NEXT_CALLED_BLOCK",
+        "LOAD_INDEX",
+        "GET_INDICES",
+        "LOAD_BED",
+        "GET_BARCODE_KITS",
+        "GET_LAMP_KITS",
+        "HEARTBEAT_PING",
+        "QUERY",
+        "PASS_FIRST_RAW_BLOCK",
+        "PASS_NEXT_RAW_BLOCK",
+        "UNKNOWN",
 };
 }  // namespace
 

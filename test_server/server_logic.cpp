@@ -23,20 +23,17 @@ void log_bounded(List& list, Value value) {
 // there is one, and the one-shot queries need none. Null for the rest.
 const char* why_without_client_id(RequestKind kind) {
     switch (kind) {
-    case RequestKind::load_config:
-    case RequestKind::load_index:
-    case RequestKind::load_bed:
-    case RequestKind::get_configs:
-    case RequestKind::get_indices:
-    case RequestKind::connect:
-        return "it belongs before CONNECT";
-    case RequestKind::get_barcode_kits:
-    case RequestKind::get_lamp_kits:
-    case RequestKind::get_statistics:
-    case RequestKind::query:
-        return "a one-shot query carries none";
-    default:
-        return nullptr;
+        case RequestKind::load_config:
+        case RequestKind::load_index:
+        case RequestKind::load_bed:
+        case RequestKind::get_configs:
+        case RequestKind::get_indices:
+        case RequestKind::connect: return "it belongs before CONNECT";
+        case RequestKind::get_barcode_kits:
+        case RequestKind::get_lamp_kits:
+        case RequestKind::get_statistics:
+        case RequestKind::query: return "a one-shot query carries none";
+        default: return nullptr;
     }
 }
 
@@ -90,52 +87,46 @@ Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, C
     }
 
     switch (request.kind) {
-    case RequestKind::load_config:
-    case RequestKind::load_index:
-    case RequestKind::load_bed:
-        return handle_load(request);
-    case RequestKind::get_configs: {
-        std::vector<const BasecallConfig*> configs;
-        for (const auto& config : m_settings.configs) {
-            if (m_loaded_configs.count(config.name)) {
-                configs.push_back(&config);
+        case RequestKind::load_config:
+        case RequestKind::load_index:
+        case RequestKind::load_bed: return handle_load(request);
+        case RequestKind::get_configs: {
+            std::vector<const BasecallConfig*> configs;
+            for (const auto& config : m_settings.configs) {
+                if (m_loaded_configs.count(config.name)) {
+                    configs.push_back(&config);
+                }
             }
+            return build_config_list(configs);
         }
-        return build_config_list(configs);
-    }
-    case RequestKind::get_indices: {
-        std::vector<std::pair<std::string, std::string>> indices;
-        for (const auto& name : m_loaded_indices) {
-            indices.emplace_back(name, index_header);
+        case RequestKind::get_indices: {
+            std::vector<std::pair<std::string, std::string>> indices;
+            for (const auto& name : m_loaded_indices) {
+                indices.emplace_back(name, index_header);
+            }
+            return build_index_list(indices);
         }
-        return build_index_list(indices);
-    }
-    case RequestKind::connect:
-        return handle_connect(request);
-    case RequestKind::get_barcode_kits:
-        return build_barcode_kit_list(m_settings.barcode_kits);
-    case RequestKind::get_lamp_kits:
-        return build_lamp_kit_list(m_settings.lamp_kits);
-    case RequestKind::get_statistics:
-        return handle_statistics();
-    case RequestKind::query:
-        if (request.value != 1) {
-            return build_simple_reply(ReplyKind::bad_request, 0,
-                                      "unsupported query code " + std::to_string(request.value));
-        }
-        // Texts logged from earlier requests need not be valid UTF-8; they
-        // must not make the report unanswerable.
-        return build_simple_reply(ReplyKind::response, 0,
-                                  report().dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
-    case RequestKind::terminate:
-        return build_simple_reply(ReplyKind::bad_request, 0, "TERMINATE is not supported by the test server");
-    case RequestKind::heartbeat_ping:
-        if (!request.client_id.empty() && !find_session(request.client_id)) {
-            return build_simple_reply(ReplyKind::client_not_recognised);
-        }
-        return build_simple_reply(ReplyKind::heartbeat_echo);
-    default:
-        break;
+        case RequestKind::connect: return handle_connect(request);
+        case RequestKind::get_barcode_kits: return build_barcode_kit_list(m_settings.barcode_kits);
+        case RequestKind::get_lamp_kits: return build_lamp_kit_list(m_settings.lamp_kits);
+        case RequestKind::get_statistics: return handle_statistics();
+        case RequestKind::query:
+            if (request.value != 1) {
+                return build_simple_reply(ReplyKind::bad_request, 0,
+                                          "unsupported query code " + std::to_string(request.value));
+            }
+            // Texts logged from earlier requests need not be valid UTF-8; they
+            // must not make the report unanswerable.
+            return build_simple_reply(ReplyKind::response, 0,
+                                      report().dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+        case RequestKind::terminate:
+            return build_simple_reply(ReplyKind::bad_request, 0, "TERMINATE is not supported by the test server");
+        case RequestKind::heartbeat_ping:
+            if (!request.client_id.empty() && !find_session(request.client_id)) {
+                return build_simple_reply(ReplyKind::client_not_recognised);
+            }
+            return build_simple_reply(ReplyKind::heartbeat_echo);
+        default: break;
     }
 
     // The rest belong to a registered connection.
@@ -144,18 +135,15 @@ Bytes ServerLogic::handle(DecodedRequest request, const ContentFaults& faults, C
         return build_simple_reply(ReplyKind::client_not_recognised);
     }
     switch (request.kind) {
-    case RequestKind::disconnect:
-        m_sessions.erase(request.client_id);
-        return build_simple_reply(ReplyKind::disconnected);
-    case RequestKind::pass_first_raw_block:
-    case RequestKind::pass_next_raw_block:
-        return handle_raw_block(std::move(*request.block), *session, faults, now);
-    case RequestKind::get_first_called_block:
-        return handle_first_called_block(request, *session, faults, now);
-    case RequestKind::get_next_called_block:
-        return handle_next_called_block(request, *session, faults);
-    default:
-        return build_simple_reply(ReplyKind::bad_request, 0, "unexpected request");
+        case RequestKind::disconnect:
+            m_sessions.erase(request.client_id);
+            return build_simple_reply(ReplyKind::disconnected);
+        case RequestKind::pass_first_raw_block:
+        case RequestKind::pass_next_raw_block:
+            return handle_raw_block(std::move(*request.block), *session, faults, now);
+        case RequestKind::get_first_called_block: return handle_first_called_block(request, *session, faults, now);
+        case RequestKind::get_next_called_block: return handle_next_called_block(request, *session, faults);
+        default: return build_simple_reply(ReplyKind::bad_request, 0, "unexpected request");
     }
 }
 
@@ -250,8 +238,10 @@ Bytes ServerLogic::handle_connect(const DecodedRequest& request) {
     return build_simple_reply(ReplyKind::connected, 0, id);
 }
 
-Bytes ServerLogic::handle_raw_block(RawBlock block, ClientSession& session,
-                                    const ContentFaults& faults, Clock::time_point now) {
+Bytes ServerLogic::handle_raw_block(RawBlock block,
+                                    ClientSession& session,
+                                    const ContentFaults& faults,
+                                    Clock::time_point now) {
     if (block.first) {
         // A read under the tag of a withheld call has arrived (taken or not).
         for (auto& withheld : session.withheld) {
@@ -295,8 +285,10 @@ Bytes ServerLogic::handle_raw_block(RawBlock block, ClientSession& session,
     return build_simple_reply(ReplyKind::raw_block_accepted);
 }
 
-Bytes ServerLogic::handle_first_called_block(const DecodedRequest& request, ClientSession& session,
-                                             const ContentFaults& faults, Clock::time_point now) {
+Bytes ServerLogic::handle_first_called_block(const DecodedRequest& request,
+                                             ClientSession& session,
+                                             const ContentFaults& faults,
+                                             Clock::time_point now) {
     // A read left half-returned is abandoned: the client asks afresh.
     session.returning.reset();
     if (faults.lose_reads) {
@@ -359,7 +351,8 @@ std::optional<CalledRead> ServerLogic::next_call(ClientSession& session, Clock::
     return call;
 }
 
-Bytes ServerLogic::handle_next_called_block(const DecodedRequest& request, ClientSession& session,
+Bytes ServerLogic::handle_next_called_block(const DecodedRequest& request,
+                                            ClientSession& session,
                                             const ContentFaults& faults) {
     if (!session.returning) {
         return refuse("GET_NEXT_CALLED_BLOCK without a read being returned");
@@ -372,14 +365,16 @@ Bytes ServerLogic::handle_next_called_block(const DecodedRequest& request, Clien
         return refuse("GET_NEXT_CALLED_BLOCK names strand '" + request.text + "' while returning strand '" +
                       session.returning->call.strand_id + "'");
     }
-    session.returning->options.inconsistent = session.returning->options.inconsistent || faults.inconsistent_called_data;
+    session.returning->options.inconsistent = session.returning->options.inconsistent ||
+                                              faults.inconsistent_called_data;
     return send_block(session, faults.absent_optional_vectors);
 }
 
 Bytes ServerLogic::send_block(ClientSession& session, bool absent_vectors) {
     ReturningCall& returning = *session.returning;
     CalledBlockOptions options = returning.options;
-    options.absent_vectors = absent_vectors || (returning.bare_last_block && returning.next + 1 == returning.blocks.size());
+    options.absent_vectors = absent_vectors ||
+                             (returning.bare_last_block && returning.next + 1 == returning.blocks.size());
     if (returning.next > 0) {
         options.claimed_blocks.reset();  // claimed by the first block only
     }

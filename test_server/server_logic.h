@@ -95,12 +95,12 @@ private:
     Bytes refuse(const std::string& reason);
     Bytes handle_load(const DecodedRequest& request);
     Bytes handle_connect(const DecodedRequest& request);
-    Bytes handle_raw_block(RawBlock block, ClientSession& session, const ContentFaults& faults,
-                           Clock::time_point now);
-    Bytes handle_first_called_block(const DecodedRequest& request, ClientSession& session,
-                                    const ContentFaults& faults, Clock::time_point now);
-    Bytes handle_next_called_block(const DecodedRequest& request, ClientSession& session,
-                                   const ContentFaults& faults);
+    Bytes handle_raw_block(RawBlock block, ClientSession& session, const ContentFaults& faults, Clock::time_point now);
+    Bytes handle_first_called_block(const DecodedRequest& request,
+                                    ClientSession& session,
+                                    const ContentFaults& faults,
+                                    Clock::time_point now);
+    Bytes handle_next_called_block(const DecodedRequest& request, ClientSession& session, const ContentFaults& faults);
     Bytes handle_statistics();
     Bytes send_block(ClientSession& session, bool absent_vectors);
     // The next call to return, honouring withheld ones; nothing when none is due.

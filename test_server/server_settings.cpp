@@ -28,9 +28,9 @@ std::string file_name_of(const std::string& path) {
 ServerSettings ServerSettings::defaults() {
     ServerSettings settings;
     settings.configs = {
-        make_config("test_dna_fast", 5, EventKind::move_trace, false),
-        make_config("test_dna_modbase", 5, EventKind::move_trace, true),
-        make_config("test_dna_rle", 6, EventKind::run_length, false),
+            make_config("test_dna_fast", 5, EventKind::move_trace, false),
+            make_config("test_dna_modbase", 5, EventKind::move_trace, true),
+            make_config("test_dna_rle", 6, EventKind::run_length, false),
     };
     settings.indices = {{"test_ref.mmi", true}, {"test_ref_noseq.mmi", false}};
     settings.bed_files = {"test_targets.bed"};

@@ -60,12 +60,12 @@ struct ServerSettings {
     std::vector<std::string> bed_files;
     std::vector<BarcodeKit> barcode_kits;
     std::vector<LampKit> lamp_kits;
-    uint32_t reply_latency_ms = 0;     // added before every reply
-    uint32_t call_delay_ms = 0;        // a read is ready this long after its last block
-    uint32_t loading_replies = 0;      // LOADING answers before SUCCESS, per file
+    uint32_t reply_latency_ms = 0;           // added before every reply
+    uint32_t call_delay_ms = 0;              // a read is ready this long after its last block
+    uint32_t loading_replies = 0;            // LOADING answers before SUCCESS, per file
     uint32_t called_block_positions = 1000;  // positions per called block
-    uint32_t split_min_positions = 40; // a split read yields two halves of at least this
-    bool discard_reads = false;        // count finished reads but call none (benchmarks)
+    uint32_t split_min_positions = 40;       // a split read yields two halves of at least this
+    bool discard_reads = false;              // count finished reads but call none (benchmarks)
     // One alignment row per target for every aligned read; empty: one or two
     // rows on test_chr1 and test_chr2, by read tag.
     std::vector<AlignmentTarget> alignment_targets;

@@ -15,29 +15,26 @@ constexpr std::chrono::milliseconds idle_poll{20};
 
 void spoil(Bytes& reply, Fault fault) {
     switch (fault) {
-    case Fault::short_frame:
-        reply.resize(7);
-        break;
-    case Fault::foreign_identifier:
-        std::memcpy(reply.data() + 4, "XXXX", 4);
-        break;
-    case Fault::corrupt_body: {
-        // The identifier stays valid; the root offset points far outside.
-        const uint32_t offset = 0xFFFFFF00u;
-        std::memcpy(reply.data(), &offset, sizeof offset);
-        break;
-    }
-    default:
-        break;
+        case Fault::short_frame: reply.resize(7); break;
+        case Fault::foreign_identifier: std::memcpy(reply.data() + 4, "XXXX", 4); break;
+        case Fault::corrupt_body: {
+            // The identifier stays valid; the root offset points far outside.
+            const uint32_t offset = 0xFFFFFF00u;
+            std::memcpy(reply.data(), &offset, sizeof offset);
+            break;
+        }
+        default: break;
     }
 }
 
 }  // namespace
 
 TestServer::TestServer(ServerSettings settings)
-        : m_context(1), m_reply_latency_ms(settings.reply_latency_ms), m_logic(std::move(settings)) {}
+    : m_context(1), m_reply_latency_ms(settings.reply_latency_ms), m_logic(std::move(settings)) {}
 
-TestServer::~TestServer() { stop(); }
+TestServer::~TestServer() {
+    stop();
+}
 
 std::string TestServer::bind_socket(const std::string& address) {
     auto socket = std::make_unique<zmq::socket_t>(m_context, zmq::socket_type::router);
@@ -170,26 +167,26 @@ void TestServer::answer(std::vector<zmq::message_t> frames) {
     uint32_t delay_ms = m_reply_latency_ms;
     for (const auto& rule : fired) {
         switch (rule.fault) {
-        case Fault::die_and_return:
-            go_down_and_return(std::chrono::milliseconds(rule.delay_ms));
-            return;  // the request dies with the socket
-        case Fault::forget_clients: {
-            std::lock_guard<std::mutex> lock(m_logic_mutex);
-            m_logic.forget_clients();
-            break;
-        }
-        case Fault::bad_request: content.bad_request = true; break;
-        case Fault::not_ready: content.not_ready = true; break;
-        case Fault::lose_reads: content.lose_reads = true; break;
-        case Fault::report_lost_reads: content.report_lost_reads = true; break;
-        case Fault::inconsistent_called_data: content.inconsistent_called_data = true; break;
-        case Fault::absent_optional_vectors: content.absent_optional_vectors = true; break;
-        case Fault::empty_extra_block: content.empty_extra_block = true; break;
-        case Fault::late_return: content.late_return = true; break;
-        case Fault::claim_many_blocks: content.claim_many_blocks = true; break;
-        case Fault::reply_with: content.reply_with = rule.reply; break;
-        case Fault::delay_reply: delay_ms += rule.delay_ms; break;
-        default: transport.push_back(rule.fault); break;
+            case Fault::die_and_return:
+                go_down_and_return(std::chrono::milliseconds(rule.delay_ms));
+                return;  // the request dies with the socket
+            case Fault::forget_clients: {
+                std::lock_guard<std::mutex> lock(m_logic_mutex);
+                m_logic.forget_clients();
+                break;
+            }
+            case Fault::bad_request: content.bad_request = true; break;
+            case Fault::not_ready: content.not_ready = true; break;
+            case Fault::lose_reads: content.lose_reads = true; break;
+            case Fault::report_lost_reads: content.report_lost_reads = true; break;
+            case Fault::inconsistent_called_data: content.inconsistent_called_data = true; break;
+            case Fault::absent_optional_vectors: content.absent_optional_vectors = true; break;
+            case Fault::empty_extra_block: content.empty_extra_block = true; break;
+            case Fault::late_return: content.late_return = true; break;
+            case Fault::claim_many_blocks: content.claim_many_blocks = true; break;
+            case Fault::reply_with: content.reply_with = rule.reply; break;
+            case Fault::delay_reply: delay_ms += rule.delay_ms; break;
+            default: transport.push_back(rule.fault); break;
         }
     }
 

@@ -151,8 +151,10 @@ flatbuffers::Offset<vemla_ipc::AlignmentRowData> write_alignment(flatbuffers::Fl
 // The event table of one block: moves and trace rows of its positions, or
 // its runs. Nothing when the read carries no events of that kind.
 std::pair<uint8_t, flatbuffers::Offset<void>> write_events(flatbuffers::FlatBufferBuilder& fbb,
-                                                           const CalledRead& call, const CalledBlockSpan& span,
-                                                           bool first_block, bool inconsistent,
+                                                           const CalledRead& call,
+                                                           const CalledBlockSpan& span,
+                                                           bool first_block,
+                                                           bool inconsistent,
                                                            bool absent_vectors) {
     if (call.runs) {
         const auto& runs = *call.runs;
@@ -199,10 +201,24 @@ std::pair<uint8_t, flatbuffers::Offset<void>> write_events(flatbuffers::FlatBuff
 
 namespace {
 constexpr std::array<const char*, 18> reply_kind_names = {
-    "CONNECTED",     "DISCONNECTED",   "SHUTTING_DOWN", "INVALID_CONFIG",     "INVALID_BARCODE_KIT",
-    "CLIENT_NOT_RECOGNISED", "RAW_BLOCK_ACCEPTED", "NOT_READY", "NONE_PENDING", "BAD_REQUEST",
-    "INVALID_INDEX", "INVALID_BED",    "INDEX_NO_SEQ",  "HEARTBEAT_ECHO",     "RESPONSE",
-    "LOADING",       "SUCCESS",        "REQUEST_FAILED",
+        "CONNECTED",
+        "DISCONNECTED",
+        "SHUTTING_DOWN",
+        "INVALID_CONFIG",
+        "INVALID_BARCODE_KIT",
+        "CLIENT_NOT_RECOGNISED",
+        "RAW_BLOCK_ACCEPTED",
+        "NOT_READY",
+        "NONE_PENDING",
+        "BAD_REQUEST",
+        "INVALID_INDEX",
+        "INVALID_BED",
+        "INDEX_NO_SEQ",
+        "HEARTBEAT_ECHO",
+        "RESPONSE",
+        "LOADING",
+        "SUCCESS",
+        "REQUEST_FAILED",
 };
 }  // namespace
 
@@ -397,7 +413,10 @@ Bytes build_lamp_kit_list(const std::vector<LampKit>& kits) {
     return finish(fbb, content_config_list, content.Finish().Union());
 }
 
-Bytes build_statistics(uint64_t lifetime_in, uint64_t lifetime_out, uint64_t period_in, uint64_t period_out,
+Bytes build_statistics(uint64_t lifetime_in,
+                       uint64_t lifetime_out,
+                       uint64_t period_in,
+                       uint64_t period_out,
                        const std::vector<ClientCounts>& clients) {
     flatbuffers::FlatBufferBuilder fbb;
     std::vector<flatbuffers::Offset<vemla_ipc::ClientStatsData>> rows;
@@ -414,7 +433,9 @@ Bytes build_statistics(uint64_t lifetime_in, uint64_t lifetime_out, uint64_t per
     return finish(fbb, content_server_stats, stats.Finish().Union());
 }
 
-Bytes build_called_block(const CalledRead& call, const std::vector<CalledBlockSpan>& blocks, uint32_t index,
+Bytes build_called_block(const CalledRead& call,
+                         const std::vector<CalledBlockSpan>& blocks,
+                         uint32_t index,
                          const CalledBlockOptions& options) {
     const CalledBlockSpan& span = blocks.at(index);
     const bool first = index == 0;
@@ -449,8 +470,8 @@ Bytes build_called_block(const CalledRead& call, const std::vector<CalledBlockSp
     flatbuffers::Offset<void> events;
     flatbuffers::Offset<vemla_ipc::BaseModData> base_mods;
     if (options.events) {
-        std::tie(event_type, events) = write_events(fbb, call, span, first, options.inconsistent,
-                                                    options.absent_vectors);
+        std::tie(event_type, events) =
+                write_events(fbb, call, span, first, options.inconsistent, options.absent_vectors);
         if (call.base_mods && !options.absent_vectors) {
             const auto& mods = *call.base_mods;
             const size_t width = mods.alphabet.size();

@@ -70,21 +70,26 @@ struct ClientCounts {
     uint32_t reads_in = 0;
     uint32_t reads_out = 0;
 };
-Bytes build_statistics(uint64_t lifetime_in, uint64_t lifetime_out, uint64_t period_in, uint64_t period_out,
+Bytes build_statistics(uint64_t lifetime_in,
+                       uint64_t lifetime_out,
+                       uint64_t period_in,
+                       uint64_t period_out,
                        const std::vector<ClientCounts>& clients);
 
 // How a called block is written for one request.
 struct CalledBlockOptions {
-    bool events = true;        // bit 0 of GET_FIRST_CALLED_BLOCK clear
-    bool state_data = false;   // bit 1 of GET_FIRST_CALLED_BLOCK set
-    bool inconsistent = false; // fault: counts above the vectors they describe
-    bool absent_vectors = false;  // fault: no moves, trace, state data or base modifications
+    bool events = true;                                     // bit 0 of GET_FIRST_CALLED_BLOCK clear
+    bool state_data = false;                                // bit 1 of GET_FIRST_CALLED_BLOCK set
+    bool inconsistent = false;                              // fault: counts above the vectors they describe
+    bool absent_vectors = false;                            // fault: no moves, trace, state data or base modifications
     std::optional<uint32_t> claimed_blocks = std::nullopt;  // fault: the block count claimed instead of the plan's
 };
 
 // Block `index` of `blocks` (the plan of `call`): RETURN_FIRST_CALLED_BLOCK
 // for index 0, RETURN_NEXT_CALLED_BLOCK after.
-Bytes build_called_block(const CalledRead& call, const std::vector<CalledBlockSpan>& blocks, uint32_t index,
+Bytes build_called_block(const CalledRead& call,
+                         const std::vector<CalledBlockSpan>& blocks,
+                         uint32_t index,
                          const CalledBlockOptions& options);
 
 }  // namespace test_server

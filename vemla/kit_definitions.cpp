@@ -16,7 +16,11 @@ bool has_numbered_barcodes(int32_t first, int32_t last) {
     return first >= 0 && first <= last;
 }
 
-std::string numbered_name(const char* operation, const std::string& format, int index, int32_t first, int32_t last,
+std::string numbered_name(const char* operation,
+                          const std::string& format,
+                          int index,
+                          int32_t first,
+                          int32_t last,
                           bool add_a_to_barcode_12) {
     if (index < first || index > last) {
         throw std::out_of_range(std::string(operation) + " index " + std::to_string(index) + " out of range [" +
@@ -59,10 +63,9 @@ BarcodeKitDefinition::BarcodeKitDefinition(std::string kit_name,
                                            bool is_both_ends,
                                            bool add_a_to_barcode_12,
                                            std::string barcode_name_format)
-    : m_impl(std::make_shared<const KitDefinitionImpl>(KitDefinitionImpl{std::move(kit_name), first_index, last_index,
-                                                                         first_inner_index, last_inner_index, is_dual,
-                                                                         is_both_ends, add_a_to_barcode_12,
-                                                                         std::move(barcode_name_format)})) {}
+    : m_impl(std::make_shared<const KitDefinitionImpl>(
+              KitDefinitionImpl{std::move(kit_name), first_index, last_index, first_inner_index, last_inner_index,
+                                is_dual, is_both_ends, add_a_to_barcode_12, std::move(barcode_name_format)})) {}
 
 std::string BarcodeKitDefinition::kit_name() const {
     return m_impl->kit_name;

@@ -111,12 +111,9 @@ std::vector<Read::AlignmentSamLine> Read::extract_sam_and_bed_lines(float percen
 
 std::string to_string(Read::Priority priority) {
     switch (priority) {
-    case Read::HIGH_PRIORITY:
-        return "HIGH_PRIORITY";
-    case Read::MEDIUM_PRIORITY:
-        return "MEDIUM_PRIORITY";
-    case Read::LOW_PRIORITY:
-        return "LOW_PRIORITY";
+        case Read::HIGH_PRIORITY: return "HIGH_PRIORITY";
+        case Read::MEDIUM_PRIORITY: return "MEDIUM_PRIORITY";
+        case Read::LOW_PRIORITY: return "LOW_PRIORITY";
     }
     return "invalid_priority_value";
 }

@@ -17,8 +17,11 @@ bool is_raw_signal(const DataView& view) {
 
 // Appends the fault of one metadata entry: absent, or not of type T.
 template <typename T>
-void check_entry(const bass::data_wrappers::Metadata& metadata, const std::string& key, const char* missing,
-                 const char* mistyped, std::string& faults) {
+void check_entry(const bass::data_wrappers::Metadata& metadata,
+                 const std::string& key,
+                 const char* missing,
+                 const char* mistyped,
+                 std::string& faults) {
     T* value = nullptr;
     if (!metadata.exists(key)) {
         faults += missing;

@@ -8,39 +8,33 @@ namespace vemla {
 namespace {
 
 constexpr std::array<const char*, 15> result_names = {
-    "success",
-    "no_connection",
-    "already_connected",
-    "not_ready",
-    "timed_out",
-    "invalid_response",
-    "basecall_config_unavailable",
-    "barcode_kit_unavailable",
-    "align_index_unavailable",
-    "bed_file_unavailable",
-    "align_index_no_seq",
-    "file_load_timeout",
-    "failed",
-    "bad_request",
-    "bad_reply",
+        "success",
+        "no_connection",
+        "already_connected",
+        "not_ready",
+        "timed_out",
+        "invalid_response",
+        "basecall_config_unavailable",
+        "barcode_kit_unavailable",
+        "align_index_unavailable",
+        "bed_file_unavailable",
+        "align_index_no_seq",
+        "file_load_timeout",
+        "failed",
+        "bad_request",
+        "bad_reply",
 };
 
 constexpr std::array<const char*, 8> status_names = {
-    "disconnected",
-    "preparing_connection",
-    "loading_config",
-    "loading_alignment_index",
-    "loading_bed_file",
-    "connecting",
-    "connected",
-    "error",
+        "disconnected",     "preparing_connection", "loading_config", "loading_alignment_index",
+        "loading_bed_file", "connecting",           "connected",      "error",
 };
 
 constexpr std::array<const char*, 4> pass_read_names = {
-    "success",
-    "not_accepting_reads",
-    "queue_full",
-    "bad_read",
+        "success",
+        "not_accepting_reads",
+        "queue_full",
+        "bad_read",
 };
 
 // The name of `value` in `names`, or std::runtime_error(`unknown`).
@@ -83,7 +77,6 @@ VersionTag::VersionTag(int major_number, int minor_number, int patch_number)
     : major(major_number),
       minor(minor_number),
       patch(patch_number),
-      text(std::to_string(major_number) + "." + std::to_string(minor_number) + "." +
-           std::to_string(patch_number)) {}
+      text(std::to_string(major_number) + "." + std::to_string(minor_number) + "." + std::to_string(patch_number)) {}
 
 }  // namespace vemla

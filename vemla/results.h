@@ -19,20 +19,20 @@ namespace vemla {
 
 enum class Result : int32_t {
     success = 0,
-    no_connection = 1,                 // no engine exists, or the client is disconnected
-    already_connected = 2,             // a setting changed or connect called while not disconnected
-    not_ready = 3,                     // finish ended without all reads back, client disconnected
-    timed_out = 4,                     // a request to the server timed out
-    invalid_response = 5,              // a reply that does not fit the request
-    basecall_config_unavailable = 6,   // the server does not know the basecall configuration
-    barcode_kit_unavailable = 7,       // the server does not know a requested barcode kit
-    align_index_unavailable = 8,       // the alignment index could not be loaded
-    bed_file_unavailable = 9,          // the BED file could not be loaded
-    align_index_no_seq = 10,           // the alignment index holds no sequences
-    file_load_timeout = 11,            // the server did not finish loading a file in time
-    failed = 12,                       // any other failure
-    bad_request = 13,                  // the server rejected the request
-    bad_reply = 14,                    // the reply could not be decoded
+    no_connection = 1,                // no engine exists, or the client is disconnected
+    already_connected = 2,            // a setting changed or connect called while not disconnected
+    not_ready = 3,                    // finish ended without all reads back, client disconnected
+    timed_out = 4,                    // a request to the server timed out
+    invalid_response = 5,             // a reply that does not fit the request
+    basecall_config_unavailable = 6,  // the server does not know the basecall configuration
+    barcode_kit_unavailable = 7,      // the server does not know a requested barcode kit
+    align_index_unavailable = 8,      // the alignment index could not be loaded
+    bed_file_unavailable = 9,         // the BED file could not be loaded
+    align_index_no_seq = 10,          // the alignment index holds no sequences
+    file_load_timeout = 11,           // the server did not finish loading a file in time
+    failed = 12,                      // any other failure
+    bad_request = 13,                 // the server rejected the request
+    bad_reply = 14,                   // the reply could not be decoded
 };
 
 // The engine's connection statuses, with the same numbers.
@@ -73,8 +73,7 @@ VEMLA_EXPORT ConnectionStatus to_connection_status(basecall_service::ClientStatu
 // exception becomes a code (time-out, bad request, bad reply, invalid
 // response; anything else is `failed`) and `on_error` receives its text
 // first. Other exceptions pass through.
-VEMLA_EXPORT Result get_result(const std::function<Result()>& query,
-                               const std::function<void(std::string)>& on_error);
+VEMLA_EXPORT Result get_result(const std::function<Result()>& query, const std::function<void(std::string)>& on_error);
 
 struct VEMLA_EXPORT VersionTag {
     // `text` becomes "major.minor.patch".

@@ -30,28 +30,18 @@ struct ServerStatistics {
     std::vector<ClientStatistics> client_statistics;  // one row per client the server knows
 };
 
-VEMLA_EXPORT Result get_barcode_kits(std::string address,
-                                     std::vector<BarcodeKitDefinition>& kits,
-                                     uint32_t timeout_ms);
+VEMLA_EXPORT Result get_barcode_kits(std::string address, std::vector<BarcodeKitDefinition>& kits, uint32_t timeout_ms);
 
-VEMLA_EXPORT Result get_lamp_kits(std::string address,
-                                  std::vector<LampKitDefinition>& kits,
-                                  uint32_t timeout_ms);
+VEMLA_EXPORT Result get_lamp_kits(std::string address, std::vector<LampKitDefinition>& kits, uint32_t timeout_ms);
 
 // Overwrites the four counters and appends the client rows.
-VEMLA_EXPORT Result get_server_statistics(std::string address,
-                                          ServerStatistics& statistics,
-                                          uint32_t timeout_ms);
+VEMLA_EXPORT Result get_server_statistics(std::string address, ServerStatistics& statistics, uint32_t timeout_ms);
 
 // The "ServerInformation" part of the server's internal state, as compact JSON.
-VEMLA_EXPORT Result get_server_information(std::string address,
-                                           std::string& information,
-                                           uint32_t timeout_ms);
+VEMLA_EXPORT Result get_server_information(std::string address, std::string& information, uint32_t timeout_ms);
 
 // The server's whole internal state, as the server sent it.
-VEMLA_EXPORT Result get_server_internal_state(std::string address,
-                                              std::string& state,
-                                              uint32_t timeout_ms);
+VEMLA_EXPORT Result get_server_internal_state(std::string address, std::string& state, uint32_t timeout_ms);
 
 }  // namespace server_query
 }  // namespace vemla

@@ -297,9 +297,9 @@ std::shared_ptr<BasecallClient> VemlaClientImpl::create_client() {
     }
     if (has_handler) {
         engine->get_connection_state().register_change_handler(
-                [slot = m_state_change_handler](basecall_service::ClientStatus previous,
-                                                std::shared_ptr<basecall_service::ClientConnectionStateSnapshot>
-                                                        snapshot) {
+                [slot = m_state_change_handler](
+                        basecall_service::ClientStatus previous,
+                        std::shared_ptr<basecall_service::ClientConnectionStateSnapshot> snapshot) {
                     const ConnectionStatus from = to_connection_status(previous);
                     const ConnectionStatus to = to_connection_status(snapshot->get_status());
                     std::string error_text = basecall_service::to_string(snapshot->get_error_state());
@@ -332,12 +332,9 @@ Result VemlaClientImpl::get_connect_result(const std::shared_ptr<BasecallClient>
     }
     const auto snapshot = engine->get_connection_state().create_snapshot();
     switch (snapshot->get_status()) {
-    case basecall_service::ClientStatus::disconnected:
-        return Result::failed;
-    case basecall_service::ClientStatus::error:
-        return to_result(snapshot->get_error_state().code);
-    default:
-        return Result::success;
+        case basecall_service::ClientStatus::disconnected: return Result::failed;
+        case basecall_service::ClientStatus::error: return to_result(snapshot->get_error_state().code);
+        default: return Result::success;
     }
 }
 

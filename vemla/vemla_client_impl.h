@@ -78,11 +78,11 @@ private:
     std::string m_bed_file;
     std::string m_align_type = "auto";
     std::string m_client_name;
-    uint32_t m_timeout = 2000;                   // ms, each request to the server
-    uint32_t m_server_file_load_timeout = 180;   // s, each file the server loads
-    uint32_t m_pass_read_timeout = 0;            // ms
-    uint32_t m_reconnect_timeout = 300;          // s
-    uint64_t m_block_size = 50000;               // model strides per block
+    uint32_t m_timeout = 2000;                  // ms, each request to the server
+    uint32_t m_server_file_load_timeout = 180;  // s, each file the server loads
+    uint32_t m_pass_read_timeout = 0;           // ms
+    uint32_t m_reconnect_timeout = 300;         // s
+    uint64_t m_block_size = 50000;              // model strides per block
     uint64_t m_max_reads_queued = 20;
     bool m_disable_events = true;
     bool m_enable_state_data = false;

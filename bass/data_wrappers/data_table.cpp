@@ -57,7 +57,9 @@ void DataTable::check_row_multiple(uint64_t element_size) const {
     }
 }
 
-uint64_t DataTable::field_offset(const std::string& name) const { return field_by_name(name).offset; }
+uint64_t DataTable::field_offset(const std::string& name) const {
+    return field_by_name(name).offset;
+}
 
 uint64_t DataTable::field_stride(const std::string& name) const {
     const Field& field = field_by_name(name);

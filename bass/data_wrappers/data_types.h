@@ -36,10 +36,10 @@ VEMLA_DATA_EXPORT std::size_t data_type_size(DataSetType type);
 template <typename T>
 struct data_type_of;
 
-#define VEMLA_DATA_TYPE_OF(cpp_type, enumerator)                              \
-    template <>                                                               \
-    struct data_type_of<cpp_type> {                                           \
-        static constexpr DataSetType value = DataSetType::enumerator;         \
+#define VEMLA_DATA_TYPE_OF(cpp_type, enumerator)                      \
+    template <>                                                       \
+    struct data_type_of<cpp_type> {                                   \
+        static constexpr DataSetType value = DataSetType::enumerator; \
     };
 VEMLA_DATA_TYPE_OF(int8_t, int8)
 VEMLA_DATA_TYPE_OF(int16_t, int16)

@@ -22,11 +22,21 @@ void DataView::init_vector(std::vector<T>& values, bool take) {
     }
 }
 
-DataView::DataView(std::vector<char>& values, bool take) { init_vector(values, take); }
-DataView::DataView(std::vector<int16_t>& values, bool take) { init_vector(values, take); }
-DataView::DataView(std::vector<float>& values, bool take) { init_vector(values, take); }
-DataView::DataView(std::vector<uint32_t>& values, bool take) { init_vector(values, take); }
-DataView::DataView(std::vector<uint8_t>& values, bool take) { init_vector(values, take); }
+DataView::DataView(std::vector<char>& values, bool take) {
+    init_vector(values, take);
+}
+DataView::DataView(std::vector<int16_t>& values, bool take) {
+    init_vector(values, take);
+}
+DataView::DataView(std::vector<float>& values, bool take) {
+    init_vector(values, take);
+}
+DataView::DataView(std::vector<uint32_t>& values, bool take) {
+    init_vector(values, take);
+}
+DataView::DataView(std::vector<uint8_t>& values, bool take) {
+    init_vector(values, take);
+}
 
 template <typename T>
 void DataView::init_matrix(const MatView<T>& matrix, std::vector<T>& values) {
@@ -36,8 +46,7 @@ void DataView::init_matrix(const MatView<T>& matrix, std::vector<T>& values) {
     const uint64_t rows = matrix.size1;
     const uint64_t columns = matrix.size2;
     if (rows != 0 && columns != 0) {
-        const bool row_major = matrix.stride2 == 1 &&
-                               (rows == 1 || static_cast<uint64_t>(matrix.stride1) == columns);
+        const bool row_major = matrix.stride2 == 1 && (rows == 1 || static_cast<uint64_t>(matrix.stride1) == columns);
         const bool fits = columns <= values.size() && rows <= values.size() / columns;
         if (matrix.data != values.data() || !row_major || !fits) {
             throw std::runtime_error("MatView does not view the vector's contiguous row-major data.");
@@ -54,8 +63,12 @@ void DataView::init_matrix(const MatView<T>& matrix, std::vector<T>& values) {
     owner = std::move(new_owner);
 }
 
-DataView::DataView(const MatView<uint8_t>& matrix, std::vector<uint8_t>& values) { init_matrix(matrix, values); }
-DataView::DataView(const MatView<float>& matrix, std::vector<float>& values) { init_matrix(matrix, values); }
+DataView::DataView(const MatView<uint8_t>& matrix, std::vector<uint8_t>& values) {
+    init_matrix(matrix, values);
+}
+DataView::DataView(const MatView<float>& matrix, std::vector<float>& values) {
+    init_matrix(matrix, values);
+}
 
 DataView::DataView(std::string& text, bool take) {
     clear();
@@ -75,9 +88,13 @@ DataView::DataView(std::string& text, bool take) {
     info.element_size = string->size() + 1;
 }
 
-DataView::DataView(DataTable& table, bool take) { view(table, take); }
+DataView::DataView(DataTable& table, bool take) {
+    view(table, take);
+}
 
-DataView::DataView(const DataView& other) { *this = other; }
+DataView::DataView(const DataView& other) {
+    *this = other;
+}
 
 DataView& DataView::operator=(const DataView& other) {
     if (this == &other) {
@@ -113,7 +130,9 @@ DataView& DataView::operator=(DataView&& other) noexcept {
     return *this;
 }
 
-DataView::~DataView() { DataView::clear(); }
+DataView::~DataView() {
+    DataView::clear();
+}
 
 void DataView::clear() {
     data = nullptr;

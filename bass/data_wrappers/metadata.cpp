@@ -47,11 +47,10 @@ bool values_equal(const boost::any& a, const boost::any& b) {
     if (const auto* x = held<double>(a)) {
         return std::fabs(*x - *held<double>(b)) < 1e-6;
     }
-    if (same_exact<std::string>(a, b, equal) || same_exact<bool>(a, b, equal) ||
-        same_exact<int8_t>(a, b, equal) || same_exact<uint8_t>(a, b, equal) ||
-        same_exact<int16_t>(a, b, equal) || same_exact<uint16_t>(a, b, equal) ||
-        same_exact<int32_t>(a, b, equal) || same_exact<uint32_t>(a, b, equal) ||
-        same_exact<int64_t>(a, b, equal) || same_exact<uint64_t>(a, b, equal)) {
+    if (same_exact<std::string>(a, b, equal) || same_exact<bool>(a, b, equal) || same_exact<int8_t>(a, b, equal) ||
+        same_exact<uint8_t>(a, b, equal) || same_exact<int16_t>(a, b, equal) || same_exact<uint16_t>(a, b, equal) ||
+        same_exact<int32_t>(a, b, equal) || same_exact<uint32_t>(a, b, equal) || same_exact<int64_t>(a, b, equal) ||
+        same_exact<uint64_t>(a, b, equal)) {
         return equal;
     }
     return false;
@@ -63,8 +62,7 @@ MapWrapper::MapWrapper() : m_map(std::make_unique<ValueMap>()) {}
 
 MapWrapper::MapWrapper(const MapWrapper& other) : m_map(std::make_unique<ValueMap>(*other.m_map)) {}
 
-MapWrapper::MapWrapper(MapWrapper&& other) noexcept
-    : m_map(std::exchange(other.m_map, std::make_unique<ValueMap>())) {}
+MapWrapper::MapWrapper(MapWrapper&& other) noexcept : m_map(std::exchange(other.m_map, std::make_unique<ValueMap>())) {}
 
 MapWrapper& MapWrapper::operator=(const MapWrapper& other) {
     if (this != &other) {
@@ -83,13 +81,17 @@ MapWrapper& MapWrapper::operator=(MapWrapper&& other) noexcept {
 
 MapWrapper::~MapWrapper() = default;
 
-void MapWrapper::insert(const std::string& key, const std::string& value) { (*m_map)[key] = value; }
+void MapWrapper::insert(const std::string& key, const std::string& value) {
+    (*m_map)[key] = value;
+}
 
 void MapWrapper::emplace(const std::string& key, std::string value) {
     (*m_map)[key] = std::move(value);
 }
 
-bool MapWrapper::exists(const std::string& key) const { return m_map->count(key) != 0; }
+bool MapWrapper::exists(const std::string& key) const {
+    return m_map->count(key) != 0;
+}
 
 const std::type_info& MapWrapper::check_type(const std::string& key) const {
     const auto found = m_map->find(key);
@@ -102,13 +104,21 @@ void MapWrapper::remove(const std::string& key) {
     }
 }
 
-void MapWrapper::clear() { m_map->clear(); }
+void MapWrapper::clear() {
+    m_map->clear();
+}
 
-bool MapWrapper::empty() const { return m_map->empty(); }
+bool MapWrapper::empty() const {
+    return m_map->empty();
+}
 
-std::size_t MapWrapper::size() const { return m_map->size(); }
+std::size_t MapWrapper::size() const {
+    return m_map->size();
+}
 
-void MapWrapper::swap(MapWrapper& other) noexcept { m_map.swap(other.m_map); }
+void MapWrapper::swap(MapWrapper& other) noexcept {
+    m_map.swap(other.m_map);
+}
 
 void MapWrapper::merge(const MapWrapper& other) {
     if (this == &other) {
@@ -184,7 +194,9 @@ Metadata::Metadata(MapWrapper&& source, const TypeMap& expected) : MapWrapper(st
     }
 }
 
-std::ostream& operator<<(std::ostream& stream, const MapWrapper& map) { return map.write_to_stream(stream); }
+std::ostream& operator<<(std::ostream& stream, const MapWrapper& map) {
+    return map.write_to_stream(stream);
+}
 
 }  // namespace data_wrappers
 }  // namespace bass

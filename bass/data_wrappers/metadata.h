@@ -26,13 +26,13 @@ namespace data_wrappers {
 // exact fixed-width types (uint64_t, not size_t aliases of another width).
 template <typename T>
 struct is_metadata_type
-    : std::integral_constant<
-          bool, std::is_same<T, bool>::value || std::is_same<T, int8_t>::value ||
-                    std::is_same<T, uint8_t>::value || std::is_same<T, int16_t>::value ||
-                    std::is_same<T, uint16_t>::value || std::is_same<T, int32_t>::value ||
-                    std::is_same<T, uint32_t>::value || std::is_same<T, int64_t>::value ||
-                    std::is_same<T, uint64_t>::value || std::is_same<T, float>::value ||
-                    std::is_same<T, double>::value || std::is_same<T, std::string>::value> {};
+    : std::integral_constant<bool,
+                             std::is_same<T, bool>::value || std::is_same<T, int8_t>::value ||
+                                     std::is_same<T, uint8_t>::value || std::is_same<T, int16_t>::value ||
+                                     std::is_same<T, uint16_t>::value || std::is_same<T, int32_t>::value ||
+                                     std::is_same<T, uint32_t>::value || std::is_same<T, int64_t>::value ||
+                                     std::is_same<T, uint64_t>::value || std::is_same<T, float>::value ||
+                                     std::is_same<T, double>::value || std::is_same<T, std::string>::value> {};
 
 // String-keyed map of dynamically typed values. Type identity is exact
 // (typeid equality): no value is ever converted to another type.
@@ -63,8 +63,8 @@ public:
     }
 
     // Stores a copy, replacing any value of any type under the key.
-    template <typename T, typename = std::enable_if_t<is_metadata_type<T>::value &&
-                                                      !std::is_same<T, std::string>::value>>
+    template <typename T,
+              typename = std::enable_if_t<is_metadata_type<T>::value && !std::is_same<T, std::string>::value>>
     void insert(const std::string& key, const T& value) {
         (*m_map)[key] = value;
     }
@@ -72,9 +72,9 @@ public:
 
     // Moves the value in, replacing any previous value (an existing entry
     // does not win, unlike std::map::emplace).
-    template <typename T, typename V = std::decay_t<T>,
-              typename = std::enable_if_t<is_metadata_type<V>::value &&
-                                          !std::is_same<V, std::string>::value>>
+    template <typename T,
+              typename V = std::decay_t<T>,
+              typename = std::enable_if_t<is_metadata_type<V>::value && !std::is_same<V, std::string>::value>>
     void emplace(const std::string& key, T&& value) {
         (*m_map)[key] = V(std::forward<T>(value));
     }

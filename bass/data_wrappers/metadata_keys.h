@@ -7,10 +7,10 @@
 // its key string (`name`, equal to the type's own name) and the `value_type`
 // the entry is stored as. Read them with Metadata::get<Key>().
 
-#define VEMLA_METADATA_KEY(key_name, value)                \
-    struct key_name {                                      \
-        using value_type = value;                          \
-        static constexpr const char* name = #key_name;     \
+#define VEMLA_METADATA_KEY(key_name, value)            \
+    struct key_name {                                  \
+        using value_type = value;                      \
+        static constexpr const char* name = #key_name; \
     };
 
 namespace read_data {

@@ -64,9 +64,18 @@ const void* address_at(const void* data, std::size_t element_size, Offset offset
 
 }  // namespace
 
-SubmatrixPlacement place_submatrix(const void* data, std::size_t element_size, uint64_t size1, uint64_t size2,
-                                   int64_t stride1, int64_t stride2, uint64_t r0, uint64_t c0, uint64_t rows,
-                                   uint64_t cols, uint64_t rstep, uint64_t cstep) {
+SubmatrixPlacement place_submatrix(const void* data,
+                                   std::size_t element_size,
+                                   uint64_t size1,
+                                   uint64_t size2,
+                                   int64_t stride1,
+                                   int64_t stride2,
+                                   uint64_t r0,
+                                   uint64_t c0,
+                                   uint64_t rows,
+                                   uint64_t cols,
+                                   uint64_t rstep,
+                                   uint64_t cstep) {
     Offsets o;
     const Offset s1 = o.mul(stride1, static_cast<Offset>(rstep));
     const Offset s2 = o.mul(stride2, static_cast<Offset>(cstep));

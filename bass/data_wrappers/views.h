@@ -46,11 +46,10 @@ struct MatView {
 
     // Strides come in as unsigned words; negative strides are their two's
     // complement.
-    void view(const T* new_data, uint64_t new_size1, uint64_t new_size2, uint64_t new_stride1,
-              uint64_t new_stride2) {
+    void view(const T* new_data, uint64_t new_size1, uint64_t new_size2, uint64_t new_stride1, uint64_t new_stride2) {
         if (new_stride1 == 0 || new_stride2 == 0) {
-            throw std::runtime_error("Strides (" + std::to_string(new_stride1) + "," +
-                                     std::to_string(new_stride2) + ") cannot be zero.");
+            throw std::runtime_error("Strides (" + std::to_string(new_stride1) + "," + std::to_string(new_stride2) +
+                                     ") cannot be zero.");
         }
         data = const_cast<T*>(new_data);
         size1 = new_size1;
@@ -67,8 +66,7 @@ struct MatView {
     // A part of this view: rows from r0 on, every rstep-th, columns likewise.
     // The result must stay inside this view's memory range; the range test is
     // done in integer offsets so no pointer outside the parent is ever formed.
-    MatView submatrix(uint64_t r0, uint64_t c0, uint64_t rows, uint64_t cols, uint64_t rstep,
-                      uint64_t cstep) const;
+    MatView submatrix(uint64_t r0, uint64_t c0, uint64_t rows, uint64_t cols, uint64_t rstep, uint64_t cstep) const;
 
     // Copies element (i, j) of this view to element (i, j) of dest.
     void copy_to(MatView dest) const;
@@ -88,16 +86,24 @@ struct SubmatrixPlacement {
 // std::out_of_range when the part would reach outside the parent's memory
 // range; the range test runs on integer offsets wider than any pointer, so
 // no address outside the parent is ever formed.
-VEMLA_DATA_EXPORT SubmatrixPlacement place_submatrix(const void* data, std::size_t element_size, uint64_t size1,
-                                                     uint64_t size2, int64_t stride1, int64_t stride2, uint64_t r0,
-                                                     uint64_t c0, uint64_t rows, uint64_t cols, uint64_t rstep,
+VEMLA_DATA_EXPORT SubmatrixPlacement place_submatrix(const void* data,
+                                                     std::size_t element_size,
+                                                     uint64_t size1,
+                                                     uint64_t size2,
+                                                     int64_t stride1,
+                                                     int64_t stride2,
+                                                     uint64_t r0,
+                                                     uint64_t c0,
+                                                     uint64_t rows,
+                                                     uint64_t cols,
+                                                     uint64_t rstep,
                                                      uint64_t cstep);
 
 template <typename T>
-MatView<T> MatView<T>::submatrix(uint64_t r0, uint64_t c0, uint64_t rows, uint64_t cols, uint64_t rstep,
-                                 uint64_t cstep) const {
+MatView<T> MatView<T>::submatrix(uint64_t r0, uint64_t c0, uint64_t rows, uint64_t cols, uint64_t rstep, uint64_t cstep)
+        const {
     const SubmatrixPlacement placement =
-        place_submatrix(data, sizeof(T), size1, size2, stride1, stride2, r0, c0, rows, cols, rstep, cstep);
+            place_submatrix(data, sizeof(T), size1, size2, stride1, stride2, r0, c0, rows, cols, rstep, cstep);
     MatView result;
     result.view(data + placement.start, rows, cols, placement.stride1, placement.stride2);
     return result;

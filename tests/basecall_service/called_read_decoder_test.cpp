@@ -104,8 +104,7 @@ std::vector<uint8_t> build(const Block& b, uint32_t index) {
         const auto weight_v = fbb.CreateVector(weight);
         const auto index_v = fbb.CreateVector(index_values);
         const auto length_v = fbb.CreateVector(runlength);
-        events = vemla_ipc::CreateRunLengthData(fbb, b.rle_count, base_v, scale_v, shape_v, weight_v, index_v,
-                                                length_v)
+        events = vemla_ipc::CreateRunLengthData(fbb, b.rle_count, base_v, scale_v, shape_v, weight_v, index_v, length_v)
                          .Union();
     }
     flatbuffers::Offset<vemla_ipc::BaseModData> base_mods;
@@ -180,8 +179,10 @@ std::vector<uint8_t> build(const Block& b, uint32_t index) {
 }
 
 // Decodes the blocks and commits them into `target`.
-void decode(const std::vector<Block>& blocks, ReadHolder& target,
-            CalledReadOptions options = {true, true}, uint64_t sample_limit = 4000) {
+void decode(const std::vector<Block>& blocks,
+            ReadHolder& target,
+            CalledReadOptions options = {true, true},
+            uint64_t sample_limit = 4000) {
     CalledReadDecoder decoder(options, sample_limit);
     for (uint32_t k = 0; k < blocks.size(); ++k) {
         const auto bytes = build(blocks[k], k);
@@ -198,7 +199,9 @@ std::vector<T> values_of(const ReadHolder& read, dataset id) {
     return std::vector<T>(data, data + view.info.count);
 }
 
-std::string text_of(const ReadHolder& read, dataset id) { return *read.m_datasets.at(id).string; }
+std::string text_of(const ReadHolder& read, dataset id) {
+    return *read.m_datasets.at(id).string;
+}
 
 }  // namespace
 
@@ -270,51 +273,59 @@ TEST(CalledReadDecoder, RefusesCalledDataThatDoesNotHoldTogetherAndLeavesTheRead
         std::function<void(Block&, Block&)> spoil;
     };
     const Case cases[] = {
-        {"a block claims more positions than its moves",
-         [](Block& a, Block&) { a.block_positions += 7; }},
-        {"blocks bring more positions than the total", [](Block&, Block& b) {
-             b.block_positions = 3;
-             b.moves = std::vector<uint8_t>(3, 1);
-             b.trace = std::vector<uint8_t>(24, 1);
-             b.state = std::vector<float>(9, 1.0f);
-         }},
-        {"blocks bring fewer positions than the total", [](Block& a, Block&) { a.total_positions = 7; }},
-        {"more bases than the sequence length", [](Block& a, Block&) { a.sequence_length = 5; }},
-        {"fewer bases than the sequence length", [](Block& a, Block&) {
-             a.sequence_length = 7;
-             a.probs.resize(10);
-         }},
-        {"qualities and bases differ in number", [](Block&, Block& b) { b.qstring = "$"; }},
-        {"probabilities are not alphabet x length", [](Block&, Block& b) { b.probs.pop_back(); }},
-        {"state values are not positions x states", [](Block&, Block& b) { b.state->push_back(0.0f); }},
-        {"a later block's events are of another kind", [](Block&, Block& b) { b.event_type = 0; }},
-        {"positions beyond the read's samples", [](Block& a, Block&) { a.total_positions = 4001; }},
-        {"more blocks than the read's samples", [](Block& a, Block&) { a.num_blocks = 4001; }},
-        {"model stride 0", [](Block& a, Block&) { a.model_stride = 0; }},
-        {"more trimmed samples than the duration", [](Block& a, Block&) { a.trimmed_samples = 4001; }},
-        {"no called data", [](Block&, Block& b) { b.has_called_data = false; }},
-        {"a genome name of 253 bytes", [](Block& a, Block&) { a.alignments = {{std::string(253, 'g'), 0, "", ""}}; }},
-        {"alignment rows sharing one table", [](Block& a, Block&) {
-             a.alignments = {{"chr1", 0, "r\t0", ""}};
-             a.first_row_repeats = 1000;
-         }},
-        {"alignment texts longer than their frame", [](Block& a, Block&) {
-             a.alignments.assign(100, Row{"chr1", 0, std::string(2000, 's'), ""});
-             a.rows_share_sam = true;
-         }},
-        {"run vectors of unequal length", [](Block& a, Block& b) {
-             a.event_type = b.event_type = vemla_ipc::EventData_RunLengthData;
-             a.rle_count = 2;
-             a.runs = {{'A', 0, 1}};
-             a.unequal_run_vectors = true;
-             b.runs = {{'C', 1, 1}};
-         }},
-        {"more runs than the run count", [](Block& a, Block& b) {
-             a.event_type = b.event_type = vemla_ipc::EventData_RunLengthData;
-             a.rle_count = 1;
-             a.runs = {{'A', 0, 1}};
-             b.runs = {{'C', 1, 1}};
-         }},
+            {"a block claims more positions than its moves", [](Block& a, Block&) { a.block_positions += 7; }},
+            {"blocks bring more positions than the total",
+             [](Block&, Block& b) {
+                 b.block_positions = 3;
+                 b.moves = std::vector<uint8_t>(3, 1);
+                 b.trace = std::vector<uint8_t>(24, 1);
+                 b.state = std::vector<float>(9, 1.0f);
+             }},
+            {"blocks bring fewer positions than the total", [](Block& a, Block&) { a.total_positions = 7; }},
+            {"more bases than the sequence length", [](Block& a, Block&) { a.sequence_length = 5; }},
+            {"fewer bases than the sequence length",
+             [](Block& a, Block&) {
+                 a.sequence_length = 7;
+                 a.probs.resize(10);
+             }},
+            {"qualities and bases differ in number", [](Block&, Block& b) { b.qstring = "$"; }},
+            {"probabilities are not alphabet x length", [](Block&, Block& b) { b.probs.pop_back(); }},
+            {"state values are not positions x states", [](Block&, Block& b) { b.state->push_back(0.0f); }},
+            {"a later block's events are of another kind", [](Block&, Block& b) { b.event_type = 0; }},
+            {"positions beyond the read's samples", [](Block& a, Block&) { a.total_positions = 4001; }},
+            {"more blocks than the read's samples", [](Block& a, Block&) { a.num_blocks = 4001; }},
+            {"model stride 0", [](Block& a, Block&) { a.model_stride = 0; }},
+            {"more trimmed samples than the duration", [](Block& a, Block&) { a.trimmed_samples = 4001; }},
+            {"no called data", [](Block&, Block& b) { b.has_called_data = false; }},
+            {"a genome name of 253 bytes",
+             [](Block& a, Block&) {
+                 a.alignments = {{std::string(253, 'g'), 0, "", ""}};
+             }},
+            {"alignment rows sharing one table",
+             [](Block& a, Block&) {
+                 a.alignments = {{"chr1", 0, "r\t0", ""}};
+                 a.first_row_repeats = 1000;
+             }},
+            {"alignment texts longer than their frame",
+             [](Block& a, Block&) {
+                 a.alignments.assign(100, Row{"chr1", 0, std::string(2000, 's'), ""});
+                 a.rows_share_sam = true;
+             }},
+            {"run vectors of unequal length",
+             [](Block& a, Block& b) {
+                 a.event_type = b.event_type = vemla_ipc::EventData_RunLengthData;
+                 a.rle_count = 2;
+                 a.runs = {{'A', 0, 1}};
+                 a.unequal_run_vectors = true;
+                 b.runs = {{'C', 1, 1}};
+             }},
+            {"more runs than the run count",
+             [](Block& a, Block& b) {
+                 a.event_type = b.event_type = vemla_ipc::EventData_RunLengthData;
+                 a.rle_count = 1;
+                 a.runs = {{'A', 0, 1}};
+                 b.runs = {{'C', 1, 1}};
+             }},
     };
     for (const auto& c : cases) {
         Block first;
@@ -339,19 +350,20 @@ TEST(CalledReadDecoder, ALaterBlockWithoutAnOptionalVectorDropsOnlyThatDataset) 
         std::optional<dataset> dropped;
     };
     const Case cases[] = {
-        {"moves", [](Block& b) { b.moves.reset(); }, dataset::movement},
-        {"trace", [](Block& b) { b.trace.reset(); }, dataset::flipflop_trace},
-        {"state data", [](Block& b) { b.state.reset(); }, dataset::state_data},
-        {"base modifications", [](Block& b) { b.alphabet.reset(); }, dataset::base_mod_probs},
-        {"everything, in a block that carries nothing", [](Block& b) {
-             b.block_positions = 0;
-             b.sequence = b.qstring = "";
-             b.moves.reset();
-             b.trace.reset();
-             b.state.reset();
-             b.alphabet.reset();
-         },
-         std::nullopt},
+            {"moves", [](Block& b) { b.moves.reset(); }, dataset::movement},
+            {"trace", [](Block& b) { b.trace.reset(); }, dataset::flipflop_trace},
+            {"state data", [](Block& b) { b.state.reset(); }, dataset::state_data},
+            {"base modifications", [](Block& b) { b.alphabet.reset(); }, dataset::base_mod_probs},
+            {"everything, in a block that carries nothing",
+             [](Block& b) {
+                 b.block_positions = 0;
+                 b.sequence = b.qstring = "";
+                 b.moves.reset();
+                 b.trace.reset();
+                 b.state.reset();
+                 b.alphabet.reset();
+             },
+             std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -364,8 +376,8 @@ TEST(CalledReadDecoder, ALaterBlockWithoutAnOptionalVectorDropsOnlyThatDataset) 
         ReadHolder read = engine_test::make_read(7, 4000);
         decode(blocks, read);
         EXPECT_EQ(text_of(read, dataset::sequence), "ACGTGA");
-        for (const dataset id : {dataset::movement, dataset::flipflop_trace, dataset::state_data,
-                                 dataset::base_mod_probs}) {
+        for (const dataset id :
+             {dataset::movement, dataset::flipflop_trace, dataset::state_data, dataset::base_mod_probs}) {
             EXPECT_EQ(read.m_datasets.count(id), c.dropped == id ? 0u : 1u) << static_cast<int>(id);
         }
     }

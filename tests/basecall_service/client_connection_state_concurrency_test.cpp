@@ -38,18 +38,18 @@ TEST(ClientConnectionStateConcurrency, ChangesFromManyThreadsArriveInOrderOnOneT
     std::atomic<int> changes_made{0};
     {
         ClientConnectionState state;
-        state.register_change_handler([&seen](ClientStatus old_status,
-                                              std::shared_ptr<ClientConnectionStateSnapshot> snapshot) {
-            if (old_status != seen.last_new) {
-                ++seen.out_of_order;
-            }
-            seen.last_new = snapshot->get_status();
-            if (seen.deliveries++ == 0) {
-                seen.notifier = std::this_thread::get_id();
-            }
-            seen.several_threads = seen.several_threads || seen.notifier != std::this_thread::get_id();
-            (void)snapshot->get_error_state();
-        });
+        state.register_change_handler(
+                [&seen](ClientStatus old_status, std::shared_ptr<ClientConnectionStateSnapshot> snapshot) {
+                    if (old_status != seen.last_new) {
+                        ++seen.out_of_order;
+                    }
+                    seen.last_new = snapshot->get_status();
+                    if (seen.deliveries++ == 0) {
+                        seen.notifier = std::this_thread::get_id();
+                    }
+                    seen.several_threads = seen.several_threads || seen.notifier != std::this_thread::get_id();
+                    (void)snapshot->get_error_state();
+                });
 
         std::vector<std::thread> changers;
         for (int t = 0; t < THREADS; ++t) {

@@ -26,7 +26,9 @@ namespace {
 
 constexpr int STATUS_COUNT = 8;
 
-ClientStatus status_of(int value) { return static_cast<ClientStatus>(value); }
+ClientStatus status_of(int value) {
+    return static_cast<ClientStatus>(value);
+}
 
 // Row: the status changed from; column: the status changed to (0
 // disconnected to 7 error, in enumeration order); '1' where allowed.
@@ -41,7 +43,9 @@ const char* const allowed_changes[STATUS_COUNT] = {
         "10000000",  // error
 };
 
-bool allowed(int from, int to) { return allowed_changes[from][to] == '1'; }
+bool allowed(int from, int to) {
+    return allowed_changes[from][to] == '1';
+}
 
 // Walks a fresh state from `disconnected` to `target` through allowed changes.
 void move_to(ClientConnectionState& state, ClientStatus target) {
@@ -98,9 +102,8 @@ TEST(ClientConnectionState, EveryChangeThroughSetStatusAndSetError) {
                 }
             } catch (const std::logic_error& failure) {
                 refused = true;
-                EXPECT_EQ(failure.what(), "Contract violation. " +
-                                                  basecall_service::transition_description(status_of(from),
-                                                                                           status_of(to)));
+                EXPECT_EQ(failure.what(), "Contract violation. " + basecall_service::transition_description(
+                                                                           status_of(from), status_of(to)));
             }
             EXPECT_EQ(refused, !allowed(from, to));
             EXPECT_EQ(state->get_status(), refused ? status_of(from) : status_of(to));
@@ -197,8 +200,8 @@ TEST(ClientConnectionState, ThrowingHandlerIsLoggedAndLaterChangesStillArrive) {
         state.set_status(ClientStatus::loading_config);
         state.set_status(ClientStatus::disconnected);
     }
-    EXPECT_EQ(delivered, (std::vector<ClientStatus>{ClientStatus::preparing_connection,
-                                                    ClientStatus::loading_config, ClientStatus::disconnected}));
+    EXPECT_EQ(delivered, (std::vector<ClientStatus>{ClientStatus::preparing_connection, ClientStatus::loading_config,
+                                                    ClientStatus::disconnected}));
     std::vector<std::string> logged;
     for (const auto& record : collector.records()) {
         if (record.severity == common::logging::attributes::error) {
@@ -241,7 +244,8 @@ TEST(ClientConnectionState, HandlerMayDisconnectAndReleaseItsEngineOnTheNotifier
     test_server::TestServer server;
     const std::string endpoint = server.start();
     const engine_test::EngineOptions options;
-    auto holder = std::make_shared<std::shared_ptr<basecall_service::BasecallClient>>(engine_test::make_engine(options));
+    auto holder =
+            std::make_shared<std::shared_ptr<basecall_service::BasecallClient>>(engine_test::make_engine(options));
     std::promise<void> connect_returned;
     std::shared_future<void> connect_done = connect_returned.get_future().share();
     std::promise<void> released;

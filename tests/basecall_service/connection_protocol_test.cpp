@@ -51,7 +51,7 @@ test_server::FaultRule fault(const std::string& text) {
 // A protocol with its connection state, talking to a test server.
 struct Connector {
     explicit Connector(const std::string& address, uint32_t reply_timeout_ms = REPLY_TIMEOUT_MS)
-            : recorder(state), protocol(state) {
+        : recorder(state), protocol(state) {
         protocol.set_connection_params(address, reply_timeout_ms);
     }
 
@@ -165,8 +165,7 @@ TEST(ConnectionProtocol, EachFailureLeavesItsCodeMessageAndStatus) {
     const std::vector<Case> cases = {
             {"unknown config", "", config("no_such_config"), ConnectionError::basecall_config_unavailable,
              "Unknown basecall config: no_such_config", ClientStatus::loading_config},
-            {"unknown index", "",
-             [](ipc_tools::ConnectionInfo& info) { info.align_ref = "/refs/missing.mmi"; },
+            {"unknown index", "", [](ipc_tools::ConnectionInfo& info) { info.align_ref = "/refs/missing.mmi"; },
              ConnectionError::align_index_unavailable, "Unknown alignment index: /refs/missing.mmi",
              ClientStatus::loading_alignment_index},
             {"unknown BED file", "", [](ipc_tools::ConnectionInfo& info) { info.bed_file = "/refs/missing.bed"; },
@@ -184,15 +183,15 @@ TEST(ConnectionProtocol, EachFailureLeavesItsCodeMessageAndStatus) {
              ClientStatus::loading_config},
             {"index loaded but not listed", "reply_with=SUCCESS:LOAD_INDEX",
              [](ipc_tools::ConnectionInfo& info) { info.align_ref = "/refs/unlisted.mmi"; },
-             ConnectionError::align_index_unavailable, "Could not retrieve alignment file header for: /refs/unlisted.mmi",
-             ClientStatus::loading_alignment_index},
+             ConnectionError::align_index_unavailable,
+             "Could not retrieve alignment file header for: /refs/unlisted.mmi", ClientStatus::loading_alignment_index},
             {"index list answered oddly", "reply_with=LOADING:GET_INDICES", with_index_and_bed,
              ConnectionError::invalid_response,
              "Could not get alignment indices from server (invalid reply type). LOADING",
              ClientStatus::loading_alignment_index},
             {"INVALID_CONFIG", "reply_with=INVALID_CONFIG:CONNECT", with_index_and_bed,
-             ConnectionError::basecall_config_unavailable,
-             refused + "unsupported basecall config \"test_dna_fast\").", ClientStatus::connecting},
+             ConnectionError::basecall_config_unavailable, refused + "unsupported basecall config \"test_dna_fast\").",
+             ClientStatus::connecting},
             {"INVALID_BARCODE_KIT", "reply_with=INVALID_BARCODE_KIT:CONNECT",
              [](ipc_tools::ConnectionInfo& info) { info.barcode_kits = "TEST-BC12"; },
              ConnectionError::barcode_kit_unavailable, refused + "unsupported barcoding kit \"TEST-BC12\").",
@@ -200,11 +199,9 @@ TEST(ConnectionProtocol, EachFailureLeavesItsCodeMessageAndStatus) {
             {"INVALID_INDEX", "reply_with=INVALID_INDEX:CONNECT", with_index_and_bed,
              ConnectionError::align_index_unavailable, refused + "unsupported alignment index \"" + INDEX + "\").",
              ClientStatus::connecting},
-            {"INVALID_BED", "reply_with=INVALID_BED:CONNECT", with_index_and_bed,
-             ConnectionError::bed_file_unavailable, refused + "unsupported bed file \"" + BED_FILE + "\").",
-             ClientStatus::connecting},
-            {"INDEX_NO_SEQ", "reply_with=INDEX_NO_SEQ:CONNECT", with_index_and_bed,
-             ConnectionError::align_index_no_seq,
+            {"INVALID_BED", "reply_with=INVALID_BED:CONNECT", with_index_and_bed, ConnectionError::bed_file_unavailable,
+             refused + "unsupported bed file \"" + BED_FILE + "\").", ClientStatus::connecting},
+            {"INDEX_NO_SEQ", "reply_with=INDEX_NO_SEQ:CONNECT", with_index_and_bed, ConnectionError::align_index_no_seq,
              refused + "full alignment not being supported by alignment index \"" + INDEX + "\").",
              ClientStatus::connecting},
             {"other CONNECT reply", "reply_with=LOADING:CONNECT", nullptr, ConnectionError::invalid_response,

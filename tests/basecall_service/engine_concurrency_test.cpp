@@ -78,8 +78,8 @@ TEST(EngineConcurrency, ManyPassingThreadsDuringReconnectionsLoseAndRepeatNoRead
     for (const auto& read : returned) {
         tags.insert(read->m_read_tag);
         const uint64_t index = (read->m_read_tag - 1) % reads_per_thread;
-        const auto want = engine_test::expected_calls(
-                engine_test::make_read(read->m_read_tag, samples + 11 * index), call_options);
+        const auto want = engine_test::expected_calls(engine_test::make_read(read->m_read_tag, samples + 11 * index),
+                                                      call_options);
         EXPECT_EQ(engine_test::text_dataset(*read, dataset::sequence), want.back().sequence);
     }
     for (uint64_t tag = 1; tag <= total; ++tag) {

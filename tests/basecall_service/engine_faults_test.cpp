@@ -45,15 +45,15 @@ std::vector<ReadHolder> reads_of(uint64_t first_tag, size_t count, uint64_t samp
 }
 
 // Each tag exactly once, each with the sequence the server calls for it.
-void expect_each_read_once(const engine_test::ReadList& returned, uint64_t first_tag, size_t count,
-                           uint64_t samples) {
+void expect_each_read_once(const engine_test::ReadList& returned, uint64_t first_tag, size_t count, uint64_t samples) {
     const auto options = engine_test::call_options_for(EngineOptions(), test_server::ServerSettings::defaults());
     std::multiset<uint64_t> tags;
     for (const auto& read : returned) {
         tags.insert(read->m_read_tag);
         const uint64_t i = read->m_read_tag - first_tag;
         ASSERT_LT(i, count);
-        const auto want = engine_test::expected_calls(engine_test::make_read(read->m_read_tag, samples + 37 * i), options);
+        const auto want =
+                engine_test::expected_calls(engine_test::make_read(read->m_read_tag, samples + 37 * i), options);
         EXPECT_EQ(engine_test::text_dataset(*read, dataset::sequence), want.back().sequence)
                 << "read tag " << read->m_read_tag;
     }
@@ -109,11 +109,11 @@ TEST(EngineFaults, ReadsSurviveEveryWayOfLosingTheServer) {
         std::optional<FaultRule> rule;
     };
     const Case cases[] = {
-        {"restart", std::nullopt},
-        {"killed and back on the same endpoint",
-         FaultRule{Fault::die_and_return, RequestKind::get_next_called_block, 0, 1, 300}},
-        {"connection ids forgotten", FaultRule{Fault::forget_clients, RequestKind::pass_first_raw_block, 5, 1, 0}},
-        {"replies dropped", FaultRule{Fault::drop_reply, std::nullopt, 20, 3, 0}},
+            {"restart", std::nullopt},
+            {"killed and back on the same endpoint",
+             FaultRule{Fault::die_and_return, RequestKind::get_next_called_block, 0, 1, 300}},
+            {"connection ids forgotten", FaultRule{Fault::forget_clients, RequestKind::pass_first_raw_block, 5, 1, 0}},
+            {"replies dropped", FaultRule{Fault::drop_reply, std::nullopt, 20, 3, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -174,7 +174,8 @@ TEST(EngineFaults, LostReadsAreReportedNeverReturnedAndALateReturnIsDiscarded) {
         Fault fault;
         const char* what;
     };
-    for (const Case c : {Case{Fault::lose_reads, "lost"}, Case{Fault::report_lost_reads, "reported lost, returned later"}}) {
+    for (const Case c :
+         {Case{Fault::lose_reads, "lost"}, Case{Fault::report_lost_reads, "reported lost, returned later"}}) {
         SCOPED_TRACE(c.what);
         auto settings = small_blocks();
         settings.call_delay_ms = 300;  // every read is submitted before any is ready
@@ -225,16 +226,14 @@ TEST(EngineFaults, MalformedCalledDataEndsInABadReplyWithoutTouchingTheRead) {
         std::string message_start;
     };
     const Case cases[] = {
-        {"counts beyond their vectors",
-         [](test_server::TestServer& s, EngineOptions&) {
-             s.add_fault({Fault::inconsistent_called_data, RequestKind::get_first_called_block, 0, 1, 0});
-         },
-         "Inconsistent called data for read 1: "},
-        {"a genome name of 253 bytes",
-         [](test_server::TestServer&, EngineOptions& o) {
-             o.align_ref = "/refs/test_ref.mmi";
-         },
-         "Alignment genome name " + std::string(253, 'g') + " exceeds maximum allowed size of 253"},
+            {"counts beyond their vectors",
+             [](test_server::TestServer& s, EngineOptions&) {
+                 s.add_fault({Fault::inconsistent_called_data, RequestKind::get_first_called_block, 0, 1, 0});
+             },
+             "Inconsistent called data for read 1: "},
+            {"a genome name of 253 bytes",
+             [](test_server::TestServer&, EngineOptions& o) { o.align_ref = "/refs/test_ref.mmi"; },
+             "Alignment genome name " + std::string(253, 'g') + " exceeds maximum allowed size of 253"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -267,9 +266,9 @@ TEST(EngineFaults, AStopIsHonouredWithinOneAttemptDuringAnOutage) {
         std::function<void(std::unique_ptr<BasecallClient>&)> stop;
     };
     const Case cases[] = {
-        {"finish with a time-out", [](std::unique_ptr<BasecallClient>& e) { EXPECT_FALSE(e->finish_by(1)); }},
-        {"disconnect", [](std::unique_ptr<BasecallClient>& e) { e->disconnect(); }},
-        {"destruction", [](std::unique_ptr<BasecallClient>& e) { e.reset(); }},
+            {"finish with a time-out", [](std::unique_ptr<BasecallClient>& e) { EXPECT_FALSE(e->finish_by(1)); }},
+            {"disconnect", [](std::unique_ptr<BasecallClient>& e) { e->disconnect(); }},
+            {"destruction", [](std::unique_ptr<BasecallClient>& e) { e.reset(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -350,6 +349,8 @@ TEST(EngineState, ReportsItsStatusAndItsReadBufferWhileConnected) {
 
     EXPECT_EQ(to_string(PassReadResult::queue_full), "queue_full");
     EXPECT_THROW(to_string(static_cast<PassReadResult>(3)), std::runtime_error);
-    EXPECT_THROW(engine->connect(server.endpoint(), QUICK_REPLY_TIMEOUT_MS, 10, engine_test::connection_info_for(quick_options())),
-                 std::logic_error) << "an engine connects once";
+    EXPECT_THROW(engine->connect(server.endpoint(), QUICK_REPLY_TIMEOUT_MS, 10,
+                                 engine_test::connection_info_for(quick_options())),
+                 std::logic_error)
+            << "an engine connects once";
 }

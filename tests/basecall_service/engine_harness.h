@@ -94,8 +94,10 @@ inline std::vector<test_server::CalledRead> expected_calls(const interfaces::Rea
 
 // Hands every read over (waiting while the queue is full) and collects until
 // `expected` reads are back or the time is up.
-inline ReadList pass_and_collect(basecall_service::BasecallClient& engine, std::vector<interfaces::ReadHolder> reads,
-                                 size_t expected, std::chrono::seconds limit = std::chrono::seconds(60)) {
+inline ReadList pass_and_collect(basecall_service::BasecallClient& engine,
+                                 std::vector<interfaces::ReadHolder> reads,
+                                 size_t expected,
+                                 std::chrono::seconds limit = std::chrono::seconds(60)) {
     ReadList out;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (auto& read : reads) {

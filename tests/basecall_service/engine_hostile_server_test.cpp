@@ -40,7 +40,8 @@ ReadHolder read_with_strand(uint64_t tag, uint64_t samples, const std::string& s
     return read;
 }
 
-std::string sequence_called_for(const ReadHolder& read, const EngineOptions& options,
+std::string sequence_called_for(const ReadHolder& read,
+                                const EngineOptions& options,
                                 const test_server::ServerSettings& settings) {
     return engine_test::expected_calls(read, engine_test::call_options_for(options, settings)).back().sequence;
 }
@@ -63,10 +64,12 @@ TEST(EngineHostileServer, AbsentOptionalVectorsNeitherCrashNorLeaveADatasetShort
         bool datasets_kept;
     };
     const Case cases[] = {
-        {"an empty last block without vectors", {Fault::empty_extra_block, RequestKind::get_first_called_block},
-         true},
-        {"a later block with positions but without vectors",
-         {Fault::absent_optional_vectors, RequestKind::get_next_called_block}, false},
+            {"an empty last block without vectors",
+             {Fault::empty_extra_block, RequestKind::get_first_called_block},
+             true},
+            {"a later block with positions but without vectors",
+             {Fault::absent_optional_vectors, RequestKind::get_next_called_block},
+             false},
     };
     const dataset optional_datasets[] = {dataset::movement, dataset::flipflop_trace, dataset::state_data,
                                          dataset::base_mod_probs};
@@ -182,9 +185,9 @@ TEST(EngineHostileServer, AStopEndsThePullOfALongReadBetweenItsBlocks) {
         std::function<void(std::unique_ptr<BasecallClient>&)> stop;
     };
     const Case cases[] = {
-        {"finish with a time-out", [](std::unique_ptr<BasecallClient>& e) { EXPECT_FALSE(e->finish_by(1)); }},
-        {"disconnect", [](std::unique_ptr<BasecallClient>& e) { e->disconnect(); }},
-        {"destruction", [](std::unique_ptr<BasecallClient>& e) { e.reset(); }},
+            {"finish with a time-out", [](std::unique_ptr<BasecallClient>& e) { EXPECT_FALSE(e->finish_by(1)); }},
+            {"disconnect", [](std::unique_ptr<BasecallClient>& e) { e->disconnect(); }},
+            {"destruction", [](std::unique_ptr<BasecallClient>& e) { e.reset(); }},
     };
     constexpr uint32_t blocks = 200;  // one position each: 1000 samples at stride 5
     for (const auto& c : cases) {

@@ -17,7 +17,9 @@ struct Case {
     std::function<void(EngineOptions&, test_server::ServerSettings&)> setup;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 uint64_t stride_of(const EngineOptions& options, const test_server::ServerSettings& settings) {
     return settings.find_config(options.config)->model_stride;
@@ -30,7 +32,9 @@ std::vector<uint64_t> sizes_for(uint64_t stride, uint64_t block_strides) {
     return {20 * stride - 1, 20 * stride, block, block + 1, 6 * block + 17, 9 * block};
 }
 
-void expect_call(const ReadHolder& got, const CalledRead& want, const test_server::CallOptions& call_options,
+void expect_call(const ReadHolder& got,
+                 const CalledRead& want,
+                 const test_server::CallOptions& call_options,
                  const EngineOptions& options) {
     using namespace engine_test;
     SCOPED_TRACE("read tag " + std::to_string(want.read_tag) + ", sub tag " + std::to_string(want.sub_tag));
@@ -157,19 +161,22 @@ TEST_P(EngineRoundTrip, EveryReadComesBackOnceWithTheServersResults) {
         for (size_t i = 1; i < family.size(); ++i) {
             ASSERT_EQ(subs.count(family[i]->m_sub_tag), 1u);
             expect_call(*family[i], *subs[family[i]->m_sub_tag], call_options, options);
-            EXPECT_EQ(engine_test::raw_samples(*family[i]), signals[read_tag]) << "a sub-read keeps its parent's signal";
+            EXPECT_EQ(engine_test::raw_samples(*family[i]), signals[read_tag])
+                    << "a sub-read keeps its parent's signal";
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-        EveryResultKind, EngineRoundTrip,
+        EveryResultKind,
+        EngineRoundTrip,
         ::testing::Values(
                 Case{"moves_and_trace",
                      [](EngineOptions& o, test_server::ServerSettings&) {
                          o.params.insert("move_and_trace_enabled", true);
                      }},
-                Case{"base_modifications", [](EngineOptions& o, test_server::ServerSettings&) { o.config = "test_dna_modbase"; }},
+                Case{"base_modifications",
+                     [](EngineOptions& o, test_server::ServerSettings&) { o.config = "test_dna_modbase"; }},
                 Case{"run_length", [](EngineOptions& o, test_server::ServerSettings&) { o.config = "test_dna_rle"; }},
                 Case{"state_data", [](EngineOptions& o, test_server::ServerSettings&) { o.pull_state_data = true; }},
                 Case{"events_disabled",

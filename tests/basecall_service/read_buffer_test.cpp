@@ -38,7 +38,9 @@ std::string client_id_of(const ipc_tools::Message& message) {
 }
 
 // Sends the oldest queued read as the worker would after the server took it.
-void submit_next(ReadBuffer& buffer) { buffer.read_submitted(); }
+void submit_next(ReadBuffer& buffer) {
+    buffer.read_submitted();
+}
 
 ReadBuffer::ReadList take_output(ReadBuffer& buffer) {
     ReadBuffer::ReadList out;
@@ -86,8 +88,11 @@ TEST(ReadBuffer, CutsTheSignalIntoBlocksOfTheBlockSizeInModelStrides) {
         uint64_t samples;
         std::vector<uint64_t> block_sizes;
     };
-    const Case cases[] = {{20, 100, {100}},         {20, 101, {100, 1}},          {10, 149, {50, 50, 49}},
-                          {10, 150, {50, 50, 50}}, {1000000, 150, {150}}};
+    const Case cases[] = {{20, 100, {100}},
+                          {20, 101, {100, 1}},
+                          {10, 149, {50, 50, 49}},
+                          {10, 150, {50, 50, 50}},
+                          {1000000, 150, {150}}};
     for (const auto& c : cases) {
         auto buffer = std::make_unique<ReadBuffer>();
         buffer->set_block_size(c.block_strides);
@@ -203,10 +208,10 @@ TEST(ReadBuffer, RefusesReadsThatCannotBeCutBeforeTakingThem) {
         void (*spoil)(ReadHolder&);
     };
     const Case cases[] = {
-        {"no read id", [](ReadHolder& r) { r.m_metadata.remove("read_id"); }},
-        {"no raw data", [](ReadHolder& r) { r.m_datasets.clear(); }},
-        {"duration beyond the samples", [](ReadHolder& r) { r.m_metadata.insert("duration", uint64_t(201)); }},
-        {"model stride 0", [](ReadHolder& r) { r.m_metadata.insert("model_stride", uint64_t(0)); }},
+            {"no read id", [](ReadHolder& r) { r.m_metadata.remove("read_id"); }},
+            {"no raw data", [](ReadHolder& r) { r.m_datasets.clear(); }},
+            {"duration beyond the samples", [](ReadHolder& r) { r.m_metadata.insert("duration", uint64_t(201)); }},
+            {"model stride 0", [](ReadHolder& r) { r.m_metadata.insert("model_stride", uint64_t(0)); }},
     };
     auto buffer = make_buffer();
     for (const auto& c : cases) {

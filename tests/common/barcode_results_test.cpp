@@ -10,8 +10,7 @@ namespace {
 using common::barcode_naming::generate_dual_normalised_id;
 using common::barcode_naming::generate_normalised_id;
 
-TEST(BarcodeNaming, PatternIsAppliedToTheIndex)
-{
+TEST(BarcodeNaming, PatternIsAppliedToTheIndex) {
     EXPECT_EQ(generate_normalised_id("barcode%02i", 5, false), "barcode05");
     EXPECT_EQ(generate_normalised_id("BC%03d", 7, false), "BC007");
     EXPECT_EQ(generate_normalised_id("BC%03d", 1234, false), "BC1234");
@@ -27,38 +26,34 @@ TEST(BarcodeNaming, PatternIsAppliedToTheIndex)
     EXPECT_EQ(generate_normalised_id("bc%02hhu", 258, false), "bc02");
 }
 
-TEST(BarcodeNaming, TwelfthBarcodeGetsAnAOnlyWithTheFlag)
-{
+TEST(BarcodeNaming, TwelfthBarcodeGetsAnAOnlyWithTheFlag) {
     EXPECT_EQ(generate_normalised_id("barcode%02i", 12, true), "barcode12a");
     EXPECT_EQ(generate_normalised_id("barcode%02i", 12, false), "barcode12");
     EXPECT_EQ(generate_normalised_id("barcode%02i", 11, true), "barcode11");
     EXPECT_EQ(generate_normalised_id("barcode%02i", 13, true), "barcode13");
 }
 
-TEST(BarcodeNaming, PatternWithoutConversionIsLiteralText)
-{
+TEST(BarcodeNaming, PatternWithoutConversionIsLiteralText) {
     EXPECT_EQ(generate_normalised_id("fixed", 3, false), "fixed");
     EXPECT_EQ(generate_normalised_id("fixed", 12, true), "fixeda");
     EXPECT_EQ(generate_normalised_id("100%% bc%d", 4, false), "100% bc4");
 }
 
-TEST(BarcodeNaming, PatternsThatWouldMisuseTheArgumentListAreRefused)
-{
-    for (const char* pattern : {"%s", "%n", "%d%d", "%ld", "%lld", "%zu", "%*d", "%.*d", "%f", "%c", "%p",
-                                "bc%", "bc%-", "%1$d", "%99999d", "%.1001d", "%hhhd", "%lhd", "%hs", "%.d%d", "%d %x"}) {
+TEST(BarcodeNaming, PatternsThatWouldMisuseTheArgumentListAreRefused) {
+    for (const char* pattern :
+         {"%s",  "%n",   "%d%d", "%ld",     "%lld",    "%zu",   "%*d",  "%.*d", "%f",    "%c",   "%p",
+          "bc%", "bc%-", "%1$d", "%99999d", "%.1001d", "%hhhd", "%lhd", "%hs",  "%.d%d", "%d %x"}) {
         EXPECT_THROW(generate_normalised_id(pattern, 1, false), std::invalid_argument) << pattern;
     }
 }
 
-TEST(BarcodeNaming, DualNameJoinsTheLastTwoCharactersOfEach)
-{
+TEST(BarcodeNaming, DualNameJoinsTheLastTwoCharactersOfEach) {
     EXPECT_EQ(generate_dual_normalised_id("barcode05", "barcode12"), "barcode_external05_internal12");
     EXPECT_EQ(generate_dual_normalised_id("barcode05", "barcode12a"), "barcode_external05_internal2a");
     EXPECT_EQ(generate_dual_normalised_id("05", "12"), "barcode_external05_internal12");
 }
 
-TEST(BarcodeNaming, DualNameFromTooShortANameThrows)
-{
+TEST(BarcodeNaming, DualNameFromTooShortANameThrows) {
     EXPECT_THROW(generate_dual_normalised_id("5", "barcode12"), std::out_of_range);
     EXPECT_THROW(generate_dual_normalised_id("barcode05", "2"), std::out_of_range);
     EXPECT_THROW(generate_dual_normalised_id("", ""), std::out_of_range);

@@ -10,8 +10,7 @@ using common::Chunk;
 using common::count_chunks;
 using common::distribute_chunks;
 
-TEST(Chunking, ExamplesFromSmallLengths)
-{
+TEST(Chunking, ExamplesFromSmallLengths) {
     EXPECT_EQ(count_chunks(10, 4, 1), 3u);
     EXPECT_EQ(distribute_chunks(10, 4, 1), (std::vector<Chunk>{{0, 3}, {3, 6}, {6, 9}}));
     EXPECT_EQ(distribute_chunks(11, 4, 1), (std::vector<Chunk>{{0, 3}, {3, 6}, {6, 8}, {8, 10}}));
@@ -20,8 +19,7 @@ TEST(Chunking, ExamplesFromSmallLengths)
     EXPECT_TRUE(distribute_chunks(0, 4, 1).empty());
 }
 
-TEST(Chunking, EveryGridInputIsCoveredWithTheStatedOverlap)
-{
+TEST(Chunking, EveryGridInputIsCoveredWithTheStatedOverlap) {
     for (std::size_t length = 1; length <= 70; ++length) {
         for (std::size_t chunk = 1; chunk <= 13; ++chunk) {
             for (std::size_t overlap = 0; overlap < chunk; ++overlap) {
@@ -49,16 +47,14 @@ TEST(Chunking, EveryGridInputIsCoveredWithTheStatedOverlap)
     }
 }
 
-TEST(Chunking, ChunkSizeZeroOrOverlapNotBelowItIsRefused)
-{
+TEST(Chunking, ChunkSizeZeroOrOverlapNotBelowItIsRefused) {
     for (const auto& args : {Chunk{0, 0}, Chunk{4, 4}, Chunk{4, 5}}) {
         EXPECT_THROW(count_chunks(10, args.first, args.second), std::invalid_argument);
         EXPECT_THROW(distribute_chunks(10, args.first, args.second), std::invalid_argument);
     }
 }
 
-TEST(Chunking, HugeLengthsCountExactly)
-{
+TEST(Chunking, HugeLengthsCountExactly) {
     // Beyond 2^53 a double would round the quotient.
     const std::size_t length = (std::size_t{1} << 60) + 3;
     EXPECT_EQ(count_chunks(length, 2, 1), length - 1);

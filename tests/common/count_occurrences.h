@@ -6,8 +6,7 @@
 namespace vemla_test {
 
 // How often `part` occurs in `text`, overlapping occurrences included.
-inline std::size_t count_occurrences(const std::string& text, const std::string& part)
-{
+inline std::size_t count_occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
         ++count;

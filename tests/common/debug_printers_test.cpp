@@ -20,23 +20,20 @@ using common::debugPrintVector;
 using vemla_test::count_occurrences;
 
 template <typename T>
-MatView<T> row_major(std::vector<T>& values, uint64_t rows, uint64_t columns)
-{
+MatView<T> row_major(std::vector<T>& values, uint64_t rows, uint64_t columns) {
     MatView<T> view;
     view.view(values.data(), rows, columns, columns, 1);
     return view;
 }
 
 template <typename T>
-VecView<T> view_of(std::vector<T>& values, int64_t stride = 1)
-{
+VecView<T> view_of(std::vector<T>& values, int64_t stride = 1) {
     VecView<T> view;
     view.view(values.data(), values.size() / static_cast<std::size_t>(stride), stride);
     return view;
 }
 
-TEST(DebugPrinters, DenseLogScoresUseTheLowThresholdAndLabelKnownStates)
-{
+TEST(DebugPrinters, DenseLogScoresUseTheLowThresholdAndLabelKnownStates) {
     // k = 1: labels A, C, G, T, then "[]"; state 5 has none.
     std::vector<float> scores{-1.0f, -3.0f, -1.0f, -2.0f, -0.5f, -1.0f, -2.5f, -2.3f, -2.25f, -9, -9, -9};
     EXPECT_EQ(debugPrintPosteriors(row_major(scores, 2, 6), 1),
@@ -45,21 +42,19 @@ TEST(DebugPrinters, DenseLogScoresUseTheLowThresholdAndLabelKnownStates)
               "\n>>> Event 1<<<\nstate 2 (G): -2.25");
 }
 
-TEST(DebugPrinters, DenseProbabilitiesUseThresholdPointOneAndStopAt200Events)
-{
+TEST(DebugPrinters, DenseProbabilitiesUseThresholdPointOneAndStopAt200Events) {
     std::vector<double> scores(500 * 2, 0.0);
     scores[1] = 0.1;
     scores[3] = 0.1000001;
     const auto text = debugPrintPosteriors(row_major(scores, 500, 2), 3);
     EXPECT_EQ(text.rfind("500 events, 2 states\n\n>>> Event 0<<<\n>>> Event 1<<<\nstate 1 (AAC): 0.1\n", 0), 0u)
-        << text.substr(0, 80);
+            << text.substr(0, 80);
     EXPECT_EQ(count_occurrences(text, ">>> Event"), 200u);
     EXPECT_EQ(count_occurrences(text, "state "), 1u);
     EXPECT_EQ(text.substr(text.size() - 16), ">>> Event 199<<<");
 }
 
-TEST(DebugPrinters, BandedRowsPrintTheirColumns)
-{
+TEST(DebugPrinters, BandedRowsPrintTheirColumns) {
     std::vector<float> band{0.5f, 0.05f, 0.2f, 0.9f};
     BandMatView<float> view;
     view.data = band.data();
@@ -76,8 +71,7 @@ TEST(DebugPrinters, BandedRowsPrintTheirColumns)
     EXPECT_THROW(debugPrintPosteriors(view, 1), std::out_of_range);
 }
 
-TEST(DebugPrinters, StatesPrintAsLabelsWithoutReadingPastThem)
-{
+TEST(DebugPrinters, StatesPrintAsLabelsWithoutReadingPastThem) {
     std::vector<int> states{0, 4, 5, -1};
     const auto text = debugPrintStates(states, 1, true, 0);
     EXPECT_EQ(text.substr(0, 18), "[size 4, capacity ");
@@ -91,8 +85,7 @@ TEST(DebugPrinters, StatesPrintAsLabelsWithoutReadingPastThem)
     EXPECT_EQ(empty.substr(empty.size() - 4), "] {}");
 }
 
-TEST(DebugPrinters, PathPrintsTheMiddleBaseOfEachChangeUpTo100)
-{
+TEST(DebugPrinters, PathPrintsTheMiddleBaseOfEachChangeUpTo100) {
     // k = 3: 5 is ACC, 8 is AGA, 63 is TTT; 64 is past the k-mers.
     EXPECT_EQ(debugPrintPathAsSequence(std::vector<int>{5, 5, 5, 8, 5}, 3), "CGC");
     EXPECT_EQ(debugPrintPathAsSequence(std::vector<int>{64, -3, 63}, 3), "NNT");
@@ -107,8 +100,7 @@ TEST(DebugPrinters, PathPrintsTheMiddleBaseOfEachChangeUpTo100)
     EXPECT_EQ(debugPrintPathAsSequence(alternating, 3).size(), 99u);
 }
 
-TEST(DebugPrinters, VectorEllipsisAndHeaders)
-{
+TEST(DebugPrinters, VectorEllipsisAndHeaders) {
     std::vector<signed char> values{1, 2, 3, 4, 5};
     const auto view = view_of(values);
     EXPECT_EQ(debugPrintVector(view, false, 2, 8), "[size 5, capacity 8] {1; 2; ...; 5}");

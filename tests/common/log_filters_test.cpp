@@ -13,7 +13,8 @@ using attributes::SeverityLevel;
 namespace {
 
 // Evaluates a filter on a hand-built attribute set.
-bool passes(const boost::log::filter& filter, boost::optional<SeverityLevel> severity,
+bool passes(const boost::log::filter& filter,
+            boost::optional<SeverityLevel> severity,
             boost::optional<std::string> channel) {
     boost::log::attribute_set attrs;
     if (severity) attrs.insert("Severity", boost::log::attributes::make_constant(*severity));
@@ -32,7 +33,7 @@ TEST(LogFilters, RecordWithoutSeverityNeverPasses) {
     LoggerOptions all;
     for (auto& sink : all.sinks) {
         sink.severities = {attributes::trace, attributes::verbose, attributes::message,
-                           attributes::info, attributes::warning, attributes::error};
+                           attributes::info,  attributes::warning, attributes::error};
         sink.custom_traces = {"", "info", "x"};
     }
     for (const auto& channel : {no_channel, boost::optional<std::string>("info")}) {
@@ -67,7 +68,7 @@ TEST(LogFilters, TwoBranchFormSplitsTraceFromOtherLevels) {
     EXPECT_FALSE(passes(filter, attributes::trace, std::string("info")));  // trace listed, channel not
     EXPECT_TRUE(passes(filter, attributes::info, std::string("anything")));
     EXPECT_FALSE(passes(filter, attributes::verbose, std::string("verbose")));  // traces never admit non-trace
-    EXPECT_FALSE(passes(filter, attributes::trace, std::string("Verbose")));   // case-sensitive
+    EXPECT_FALSE(passes(filter, attributes::trace, std::string("Verbose")));    // case-sensitive
 
     const auto empty_traces = DefineSeverityFilter({attributes::trace}, std::unordered_set<std::string>{});
     EXPECT_TRUE(passes(empty_traces, attributes::trace, no_channel));

@@ -64,21 +64,26 @@ std::string format(const boost::log::formatter& formatter, const RecordSpec& spe
 
 RecordSpec full_record() {
     RecordSpec spec;
-    spec.timestamp = boost::posix_time::ptime(boost::gregorian::date(2021, 3, 4),
-                                              boost::posix_time::time_duration(5, 6, 7) +
-                                                  boost::posix_time::microseconds(89012));
+    spec.timestamp = boost::posix_time::ptime(
+            boost::gregorian::date(2021, 3, 4),
+            boost::posix_time::time_duration(5, 6, 7) + boost::posix_time::microseconds(89012));
     spec.channel = "info";
     spec.severity = attributes::warning;
-    spec.function = "virtual basecall_service::RequestBrokerAdapter *basecall_service::ConnectionProtocol::"
-                    "establish_server_connection(const ipc_tools::ConnectionInfo &, uint32_t)";
+    spec.function =
+            "virtual basecall_service::RequestBrokerAdapter *basecall_service::ConnectionProtocol::"
+            "establish_server_connection(const ipc_tools::ConnectionInfo &, uint32_t)";
     spec.thread_id = boost::log::attributes::current_thread_id::value_type(0x1234abcdULL);
     spec.message = "hello [world] {x}";
     return spec;
 }
 
 // Independent assembly of the expected line from the five pieces.
-std::string expected_line(unsigned index, const std::string& ts, const std::string& channel,
-                          const std::string& severity, const std::string& function, const std::string& thread,
+std::string expected_line(unsigned index,
+                          const std::string& ts,
+                          const std::string& channel,
+                          const std::string& severity,
+                          const std::string& function,
+                          const std::string& thread,
                           const std::string& message) {
     std::string line;
     if (index & 16) line += ts;
@@ -90,8 +95,7 @@ std::string expected_line(unsigned index, const std::string& ts, const std::stri
 }
 
 FormatterSettings settings_for(unsigned index) {
-    return FormatterSettings{(index & 16) != 0, (index & 8) != 0, (index & 4) != 0, (index & 2) != 0,
-                             (index & 1) != 0};
+    return FormatterSettings{(index & 16) != 0, (index & 8) != 0, (index & 4) != 0, (index & 2) != 0, (index & 1) != 0};
 }
 
 }  // namespace
@@ -102,14 +106,14 @@ TEST(PrettyFunction, ShortensMemberFreeAndLambdaSignatures) {
                                       "common::logging::SinkOptions &&)"),
               "common::logging::LoggerGroup::updateStreamSink");
     EXPECT_EQ(shorten_pretty_function(
-                  "unordered_set<std::__1::string> common::getReadIdWhitelist(const std::__1::string &)"),
+                      "unordered_set<std::__1::string> common::getReadIdWhitelist(const std::__1::string &)"),
               "common::getReadIdWhitelist");
     EXPECT_EQ(shorten_pretty_function("virtual basecall_service::RequestBrokerAdapter *basecall_service::"
                                       "ConnectionProtocol::establish_server_connection(const "
                                       "ipc_tools::ConnectionInfo &, uint32_t)"),
               "*basecall_service::ConnectionProtocol::establish_server_connection");
     EXPECT_EQ(shorten_pretty_function(
-                  "auto (anonymous namespace)::(anonymous class)::operator()(const std::exception &) const"),
+                      "auto (anonymous namespace)::(anonymous class)::operator()(const std::exception &) const"),
               "");
 }
 
@@ -132,7 +136,7 @@ TEST(LogFormatter, AllThirtyTwoLayoutsOnAFullRecord) {
         EXPECT_EQ(line, expected_line(index, "2021-03-04 05:06:07.089012 ", "info", "warning",
                                       "*basecall_service::ConnectionProtocol::establish_server_connection",
                                       "0x000000001234abcd", spec.message))
-            << "layout " << index;
+                << "layout " << index;
     }
 }
 
@@ -155,9 +159,9 @@ TEST(LogFormatter, AllThirtyTwoLayoutsWithOddValues) {
     odd.message = "";
     for (unsigned index = 0; index < 32; ++index) {
         const std::string line = format(CreateLogFormatters(settings_for(index)), odd);
-        EXPECT_EQ(line, expected_line(index, "1999-12-31 23:59:59.000000 ", "", "unknown", "",
-                                      "0x000000001234abcd", ""))
-            << "layout " << index;
+        EXPECT_EQ(line,
+                  expected_line(index, "1999-12-31 23:59:59.000000 ", "", "unknown", "", "0x000000001234abcd", ""))
+                << "layout " << index;
     }
 }
 

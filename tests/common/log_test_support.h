@@ -70,8 +70,8 @@ private:
 class RecordCollector {
 public:
     RecordCollector()
-            : m_backend(boost::make_shared<CollectingBackend>()),
-              m_sink(boost::make_shared<boost::log::sinks::synchronous_sink<CollectingBackend>>(m_backend)) {
+        : m_backend(boost::make_shared<CollectingBackend>()),
+          m_sink(boost::make_shared<boost::log::sinks::synchronous_sink<CollectingBackend>>(m_backend)) {
         auto core = boost::log::core::get();
         core->reset_filter();
         core->set_logging_enabled(true);
@@ -129,8 +129,8 @@ private:
 class TempFolder {
 public:
     TempFolder()
-            : m_path(boost::filesystem::temp_directory_path() /
-                     boost::filesystem::unique_path("vemla-test-%%%%-%%%%-%%%%")) {
+        : m_path(boost::filesystem::temp_directory_path() /
+                 boost::filesystem::unique_path("vemla-test-%%%%-%%%%-%%%%")) {
         boost::filesystem::create_directories(m_path);
     }
     ~TempFolder() {

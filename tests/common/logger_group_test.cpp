@@ -215,60 +215,60 @@ protected:
 
 TEST_F(InstallersDeathTest, DefaultOptionsInstallOnceAndCreateNothing) {
     EXPECT_EXIT(
-        {
-            vemla_test::TempFolder temp;
-            fs::current_path(temp.path());
-            LoggerOptionsUtils::SetDefaultLogOptions();
-            auto& group = *common::Singleton<LoggerGroup>::s_instance;
-            std::vector<Loggers> out{output_console};
-            group.AddSeverity(sev::info, out);
-            LoggerOptionsUtils::SetDefaultLogOptions();  // no effect: edit survives
-            const bool kept = group.GetLoggerOptions().sinks[output_console].severities.size() == 2;
-            vemla_test::FdCapture err(2);
-            vemla_test::FdCapture capture_out(1);
-            VEMLA_LOG_INFO << "info";
-            const std::string out_text = capture_out.finish();
-            err.finish();
-            const bool no_files = fs::directory_iterator(temp.path()) == fs::directory_iterator();
-            fs::current_path("/");
-            std::exit(kept && no_files && out_text == "info\n" ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+            {
+                vemla_test::TempFolder temp;
+                fs::current_path(temp.path());
+                LoggerOptionsUtils::SetDefaultLogOptions();
+                auto& group = *common::Singleton<LoggerGroup>::s_instance;
+                std::vector<Loggers> out{output_console};
+                group.AddSeverity(sev::info, out);
+                LoggerOptionsUtils::SetDefaultLogOptions();  // no effect: edit survives
+                const bool kept = group.GetLoggerOptions().sinks[output_console].severities.size() == 2;
+                vemla_test::FdCapture err(2);
+                vemla_test::FdCapture capture_out(1);
+                VEMLA_LOG_INFO << "info";
+                const std::string out_text = capture_out.finish();
+                err.finish();
+                const bool no_files = fs::directory_iterator(temp.path()) == fs::directory_iterator();
+                fs::current_path("/");
+                std::exit(kept && no_files && out_text == "info\n" ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(InstallersDeathTest, VemlaOptionsReplaceDefaultsAndPreventThem) {
     EXPECT_EXIT(
-        {
-            vemla_test::TempFolder temp;
-            LoggerOptionsUtils::SetDefaultVemlaLogOptions((temp.path() / "logs").string(), "core", "verbose", true,
-                                                          false, "");
-            LoggerOptionsUtils::SetDefaultLogOptions();  // decided already: no effect
-            const auto options = common::Singleton<LoggerGroup>::s_instance->GetLoggerOptions();
-            bool ok = options.core_log_name == "core" && options.sinks[core_file].enabled &&
-                      !options.sinks[output_console].enabled && fs::is_directory(temp.path() / "logs");
-            // Disabling lasts until the next installation.
-            LoggerOptionsUtils::DisableAllLogs();
-            ok = ok && !boost::log::core::get()->get_logging_enabled();
-            LoggerOptionsUtils::SetDefaultVemlaLogOptions((temp.path() / "logs").string(), "c2", "v2", false,
-                                                          false, "");
-            ok = ok && boost::log::core::get()->get_logging_enabled();
-            std::exit(ok ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+            {
+                vemla_test::TempFolder temp;
+                LoggerOptionsUtils::SetDefaultVemlaLogOptions((temp.path() / "logs").string(), "core", "verbose", true,
+                                                              false, "");
+                LoggerOptionsUtils::SetDefaultLogOptions();  // decided already: no effect
+                const auto options = common::Singleton<LoggerGroup>::s_instance->GetLoggerOptions();
+                bool ok = options.core_log_name == "core" && options.sinks[core_file].enabled &&
+                          !options.sinks[output_console].enabled && fs::is_directory(temp.path() / "logs");
+                // Disabling lasts until the next installation.
+                LoggerOptionsUtils::DisableAllLogs();
+                ok = ok && !boost::log::core::get()->get_logging_enabled();
+                LoggerOptionsUtils::SetDefaultVemlaLogOptions((temp.path() / "logs").string(), "c2", "v2", false, false,
+                                                              "");
+                ok = ok && boost::log::core::get()->get_logging_enabled();
+                std::exit(ok ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(InstallersDeathTest, DisableBeforeFirstDefaultIsUndone) {
     EXPECT_EXIT(
-        {
-            LoggerOptionsUtils::DisableAllLogs();
-            const bool off = !boost::log::core::get()->get_logging_enabled();
-            LoggerOptionsUtils::SetDefaultLogOptions();
-            const bool on = boost::log::core::get()->get_logging_enabled();
-            LoggerOptionsUtils::DisableAllLogs();
-            vemla_test::FdCapture err(2);
-            VEMLA_LOG_ERROR << "silenced";
-            const bool silent = err.finish().empty();
-            std::exit(off && on && silent ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+            {
+                LoggerOptionsUtils::DisableAllLogs();
+                const bool off = !boost::log::core::get()->get_logging_enabled();
+                LoggerOptionsUtils::SetDefaultLogOptions();
+                const bool on = boost::log::core::get()->get_logging_enabled();
+                LoggerOptionsUtils::DisableAllLogs();
+                vemla_test::FdCapture err(2);
+                VEMLA_LOG_ERROR << "silenced";
+                const bool silent = err.finish().empty();
+                std::exit(off && on && silent ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
 }

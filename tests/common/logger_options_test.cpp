@@ -73,10 +73,10 @@ TEST(LoggerOptions, PresetsTable) {
 
     const auto verbose = LoggerOptionsUtils::GetDefaultVemlaLogOptions(true, true, "");
     expect_sink(verbose.sinks[output_console], {false, {}, NONE}, "quiet stdout");
-    expect_sink(verbose.sinks[verbose_file],
-                {true, {sev::verbose, sev::message, sev::info, sev::warning, sev::error},
-                 {true, true, true, true, false}},
-                "verbose logs");
+    expect_sink(
+            verbose.sinks[verbose_file],
+            {true, {sev::verbose, sev::message, sev::info, sev::warning, sev::error}, {true, true, true, true, false}},
+            "verbose logs");
     EXPECT_TRUE(verbose.sinks[verbose_file].custom_traces.empty());
 }
 
@@ -88,16 +88,13 @@ TEST(LoggerOptions, CustomTraceListSplitting) {
     EXPECT_EQ(quiet.sinks[verbose_file].custom_traces, (Set{"alpha", "beta"}));
 
     const std::pair<const char*, Set> cases[] = {
-        {"a,,b", {"a", "", "b"}},
-        {"a,b,", {"a", "b", ""}},
-        {",", {""}},
-        {" a , a", {" a ", " a"}},
-        {"x,x,x", {"x"}},
+            {"a,,b", {"a", "", "b"}},  {"a,b,", {"a", "b", ""}}, {",", {""}},
+            {" a , a", {" a ", " a"}}, {"x,x,x", {"x"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(LoggerOptionsUtils::GetDefaultVemlaLogOptions(false, true, c.first).sinks[verbose_file].custom_traces,
                   c.second)
-            << c.first;
+                << c.first;
     }
 }
 

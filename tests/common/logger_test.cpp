@@ -34,9 +34,10 @@ TEST(GlobalLoggers, ChannelSeverityAndFunctionAttribute) {
     VEMLA_LOG_VERBOSE << "v";
     const auto records = collector.records();
     ASSERT_EQ(records.size(), 4u);
-    const std::pair<const char*, SeverityLevel> expected[] = {
-        {"error", attributes::error}, {"warning", attributes::warning},
-        {"info", attributes::info}, {"verbose", attributes::verbose}};
+    const std::pair<const char*, SeverityLevel> expected[] = {{"error", attributes::error},
+                                                              {"warning", attributes::warning},
+                                                              {"info", attributes::info},
+                                                              {"verbose", attributes::verbose}};
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(records[i].channel, expected[i].first);
         EXPECT_EQ(records[i].severity, expected[i].second);
@@ -49,26 +50,26 @@ TEST(GlobalLoggers, ChannelSeverityAndFunctionAttribute) {
 TEST(DefaultLogOptionsDeathTest, WarningToStderrInfoNowhere) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
-        {
-            LoggerOptionsUtils::SetDefaultLogOptions();
-            vemla_test::FdCapture err(2);
-            vemla_test::FdCapture out(1);
-            write_log_record(warning::get(), "void fn()", "msg");
-            write_log_record(info::get(), "void fn()", "hidden info");
-            write_log_record(error::get(), "int ns::Cls<T>::run(int) const", "bad");
             {
-                // Message-level records go bare to standard output.
-                BoostLoggerWrapper& lg = info::get();
-                BOOST_LOG_SEV(lg, attributes::message) << "plain";
-            }
-            const std::string err_text = err.finish();
-            const std::string out_text = out.finish();
-            const bool ok = err_text == "[vemla/warning] fn: msg\n[vemla/error] ns::Cls<>::run: bad\n" &&
-                            out_text == "plain\n";
-            if (!ok) {
-                std::fprintf(stderr, "stderr=<%s> stdout=<%s>", err_text.c_str(), out_text.c_str());
-            }
-            std::exit(ok ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+                LoggerOptionsUtils::SetDefaultLogOptions();
+                vemla_test::FdCapture err(2);
+                vemla_test::FdCapture out(1);
+                write_log_record(warning::get(), "void fn()", "msg");
+                write_log_record(info::get(), "void fn()", "hidden info");
+                write_log_record(error::get(), "int ns::Cls<T>::run(int) const", "bad");
+                {
+                    // Message-level records go bare to standard output.
+                    BoostLoggerWrapper& lg = info::get();
+                    BOOST_LOG_SEV(lg, attributes::message) << "plain";
+                }
+                const std::string err_text = err.finish();
+                const std::string out_text = out.finish();
+                const bool ok = err_text == "[vemla/warning] fn: msg\n[vemla/error] ns::Cls<>::run: bad\n" &&
+                                out_text == "plain\n";
+                if (!ok) {
+                    std::fprintf(stderr, "stderr=<%s> stdout=<%s>", err_text.c_str(), out_text.c_str());
+                }
+                std::exit(ok ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
 }

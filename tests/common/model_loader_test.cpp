@@ -13,8 +13,7 @@
 namespace {
 
 // Columns in an unusual order with an extra one, as model files vary.
-std::string model_text(int rows, bool with_sd_stdv = true)
-{
+std::string model_text(int rows, bool with_sd_stdv = true) {
     std::ostringstream text;
     text << "#model\nkmer\tsd_mean\tlevel_stdv\tlevel_mean" << (with_sd_stdv ? "\tsd_stdv" : "") << "\n";
     for (int i = 0; i < rows; ++i) {
@@ -29,17 +28,13 @@ std::string model_text(int rows, bool with_sd_stdv = true)
 
 class ModelLoaderTest : public ::testing::Test {
 protected:
-    std::string write(const std::string& text)
-    {
-        return m_folder.write_file("model.tsv", text);
-    }
+    std::string write(const std::string& text) { return m_folder.write_file("model.tsv", text); }
 
     vemla_test::TempFolder m_folder;
     std::vector<float> level_mean, level_stdv, sd_mean, sd_stdv;
 };
 
-TEST_F(ModelLoaderTest, A256RowModelIsAFourMerModelWithItsValues)
-{
+TEST_F(ModelLoaderTest, A256RowModelIsAFourMerModelWithItsValues) {
     ASSERT_EQ(common::load_model(write(model_text(256)), level_mean, level_stdv, sd_mean, sd_stdv), 4);
     ASSERT_EQ(level_mean.size(), 256u);
     ASSERT_EQ(sd_stdv.size(), 256u);
@@ -55,8 +50,7 @@ TEST_F(ModelLoaderTest, A256RowModelIsAFourMerModelWithItsValues)
     EXPECT_TRUE(std::isinf(sd_stdv[7]));  // an empty cell reads as 0
 }
 
-TEST_F(ModelLoaderTest, MissingColumnsAndOtherRowCountsAreRefused)
-{
+TEST_F(ModelLoaderTest, MissingColumnsAndOtherRowCountsAreRefused) {
     EXPECT_EQ(common::load_model(write(model_text(64)), level_mean, level_stdv, sd_mean, sd_stdv), 3);
     const auto kept = level_mean;
     try {

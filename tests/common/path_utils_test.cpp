@@ -22,7 +22,7 @@ protected:
         m_old = fs::current_path();
         m_root = fs::canonical(m_folder.path());
         fs::create_directories(m_root / "data" / "sub");
-        std::ofstream(( m_root / "data" / "ref.fa").string()) << ">r\nACGT\n";
+        std::ofstream((m_root / "data" / "ref.fa").string()) << ">r\nACGT\n";
         fs::create_symlink(m_root / "data" / "ref.fa", m_root / "link.fa");
         fs::current_path(m_root / "data" / "sub");
     }
@@ -68,16 +68,10 @@ TEST(RelativePath, Table) {
         const char* expected;
     };
     const Case cases[] = {
-        {"/a/b/c", "/a/b/", "c"},
-        {"/a/b/c", "/a/b", "c"},
-        {"/a/x", "/a/b/c", "../../x"},
-        {"/a/x", "/a/b/c/", "../../x"},
-        {"/a/b", "/a/b", ""},
-        {"/a/b", "/a/b///", ""},
-        {"a/b/../c", "a", "b/../c"},  // purely textual
-        {"/a/b/c/", "/a/b", "c/."},
-        {"/x/y", "", "/x/y"},
-        {"/x/y", "//", "/x/y"},
+            {"/a/b/c", "/a/b/", "c"},       {"/a/b/c", "/a/b", "c"}, {"/a/x", "/a/b/c", "../../x"},
+            {"/a/x", "/a/b/c/", "../../x"}, {"/a/b", "/a/b", ""},    {"/a/b", "/a/b///", ""},
+            {"a/b/../c", "a", "b/../c"},  // purely textual
+            {"/a/b/c/", "/a/b", "c/."},     {"/x/y", "", "/x/y"},    {"/x/y", "//", "/x/y"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(relativePath(c.path, c.base), c.expected) << c.path << " against " << c.base;

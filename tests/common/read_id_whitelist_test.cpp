@@ -15,8 +15,7 @@ namespace {
 using common::getReadIdWhitelist;
 using Ids = std::unordered_set<std::string>;
 
-TEST(ReadIdWhitelist, LinesAreTrimmedAndAnInnerSpaceIsWarnedAbout)
-{
+TEST(ReadIdWhitelist, LinesAreTrimmedAndAnInnerSpaceIsWarnedAbout) {
     vemla_test::TempFolder folder;
     vemla_test::CapturedLog log;
     const auto ids = getReadIdWhitelist(folder.write_file("whitelist.txt", "  r1 \n\tr2\t\nr 3\n\nr1\n"));
@@ -26,16 +25,14 @@ TEST(ReadIdWhitelist, LinesAreTrimmedAndAnInnerSpaceIsWarnedAbout)
     EXPECT_NE(text.find("contains a space r 3"), std::string::npos) << text;
 }
 
-TEST(ReadIdWhitelist, CrlfAndATrailingNewlineAddNothing)
-{
+TEST(ReadIdWhitelist, CrlfAndATrailingNewlineAddNothing) {
     vemla_test::TempFolder folder;
     EXPECT_EQ(getReadIdWhitelist(folder.write_file("whitelist.txt", "a\r\nb\r\nc\r\n")), (Ids{"a", "b", "c"}));
     EXPECT_EQ(getReadIdWhitelist(folder.write_file("whitelist.txt", "a\nb")), (Ids{"a", "b"}));
     EXPECT_EQ(getReadIdWhitelist(folder.write_file("whitelist.txt", "")), Ids{});
 }
 
-TEST(ReadIdWhitelist, MissingOrUnreadablePathThrowsNamingIt)
-{
+TEST(ReadIdWhitelist, MissingOrUnreadablePathThrowsNamingIt) {
     vemla_test::TempFolder folder;
     const std::string missing = (folder.path() / "none.txt").string();
     try {

@@ -13,8 +13,7 @@ namespace {
 
 using namespace common;
 
-uint64_t pack(const std::string& kmer)
-{
+uint64_t pack(const std::string& kmer) {
     uint64_t value = 0;
     for (const int32_t code : string_to_seq_vector(kmer)) {
         value = (value << 2) | static_cast<uint64_t>(code);
@@ -22,8 +21,7 @@ uint64_t pack(const std::string& kmer)
     return value;
 }
 
-TEST(SequenceUtils, PackedReverseComplementMatchesTheTextOneForEveryLength)
-{
+TEST(SequenceUtils, PackedReverseComplementMatchesTheTextOneForEveryLength) {
     EXPECT_EQ(rev_comp_kmer_value(pack("ACG"), 3), pack("CGT"));
     EXPECT_EQ(rev_comp_kmer_value(0x1234, 0), 0u);
     std::mt19937_64 random(14);
@@ -33,15 +31,13 @@ TEST(SequenceUtils, PackedReverseComplementMatchesTheTextOneForEveryLength)
             for (std::size_t i = 0; i < k; ++i) {
                 kmer += "ACGT"[random() % 4];
             }
-            EXPECT_EQ(rev_comp_kmer_value(pack(kmer), k), pack(reverse_complement_strand(kmer, "")))
-                << kmer;
+            EXPECT_EQ(rev_comp_kmer_value(pack(kmer), k), pack(reverse_complement_strand(kmer, ""))) << kmer;
         }
     }
     EXPECT_THROW(rev_comp_kmer_value(0, 33), std::invalid_argument);
 }
 
-TEST(SequenceUtils, CodesAndTextConvertBothWaysWithUnknownBases)
-{
+TEST(SequenceUtils, CodesAndTextConvertBothWaysWithUnknownBases) {
     EXPECT_EQ(string_to_seq_vector("ACGTN"), (std::vector<int32_t>{0, 1, 2, 3, -1}));
     EXPECT_EQ(string_to_seq_vector("acgt"), (std::vector<int32_t>{0, 1, 2, 3}));
     EXPECT_EQ(seq_vector_to_string(std::vector<int8_t>{0, 1, 2, 3, -1, 4, 127, -128}), "ACGTNNNN");
@@ -51,8 +47,7 @@ TEST(SequenceUtils, CodesAndTextConvertBothWaysWithUnknownBases)
               (std::vector<int8_t>{0, -1, -1, 2, 3, 3}));
 }
 
-TEST(SequenceUtils, TextReverseComplementKeepsListedCharactersAndMarksOthers)
-{
+TEST(SequenceUtils, TextReverseComplementKeepsListedCharactersAndMarksOthers) {
     EXPECT_EQ(reverse_complement_strand("ACGTN", ""), "XACGT");
     EXPECT_EQ(reverse_complement_strand("ACGTN", "N"), "NACGT");
     EXPECT_EQ(reverse_complement_strand("RYKM", ""), "KMRY");
@@ -60,8 +55,7 @@ TEST(SequenceUtils, TextReverseComplementKeepsListedCharactersAndMarksOthers)
     EXPECT_EQ(reverse_complement_strand("", "N"), "");
 }
 
-TEST(SequenceUtils, LabelsAreTheKmersInBase4Order)
-{
+TEST(SequenceUtils, LabelsAreTheKmersInBase4Order) {
     std::vector<std::string> labels;
     std::map<std::string, int> index;
     build_labls(labels, index, 2);
@@ -83,8 +77,7 @@ TEST(SequenceUtils, LabelsAreTheKmersInBase4Order)
     }
 }
 
-TEST(SequenceUtils, ReduceStateCutsTheCentredWindow)
-{
+TEST(SequenceUtils, ReduceStateCutsTheCentredWindow) {
     EXPECT_EQ(reduce_state(pack("ACGT"), 4, 2, false), pack("CG"));
     EXPECT_EQ(reduce_state(pack("ACGTA"), 5, 2, false), pack("CG"));
     EXPECT_EQ(reduce_state(pack("ACGTA"), 5, 2, true), pack("GT"));

@@ -21,8 +21,7 @@ using state::StateRecord;
 // Registered for its lifetime, as the client implementation does.
 class ValueProvider final : public StateProvider {
 public:
-    ValueProvider(std::string name, long long value) : m_name(std::move(name)), m_value(value)
-    {
+    ValueProvider(std::string name, long long value) : m_name(std::move(name)), m_value(value) {
         state::context::register_provider(this, m_name);
     }
     ~ValueProvider() { state::context::unregister_provider(m_name, this); }
@@ -34,13 +33,11 @@ private:
     long long m_value;
 };
 
-std::string report()
-{
+std::string report() {
     return state::context::request_state(state::JsonFormatter());
 }
 
-TEST(StateRegistry, NoProviderGivesAnEmptyReport)
-{
+TEST(StateRegistry, NoProviderGivesAnEmptyReport) {
     std::vector<StateRecord> seen{{}};
     auto text = state::context::request_state([&](const std::vector<StateRecord>& records) {
         seen = records;
@@ -51,8 +48,7 @@ TEST(StateRegistry, NoProviderGivesAnEmptyReport)
     EXPECT_EQ(report(), "\n{}");
 }
 
-TEST(StateRegistry, ProvidersAreReportedInNameOrderNotRegistrationOrder)
-{
+TEST(StateRegistry, ProvidersAreReportedInNameOrderNotRegistrationOrder) {
     ValueProvider b("b", 2);
     ValueProvider a("a", 1);
     ValueProvider upper("B", 3);  // byte-wise: "B" < "a" < "b"
@@ -61,8 +57,7 @@ TEST(StateRegistry, ProvidersAreReportedInNameOrderNotRegistrationOrder)
               "    \"b\": {\n        \"m_value\": 2\n    }\n}");
 }
 
-TEST(StateRegistry, RegisteringUnderATakenNameReplacesAndWithdrawalOnlyErasesItsOwnEntry)
-{
+TEST(StateRegistry, RegisteringUnderATakenNameReplacesAndWithdrawalOnlyErasesItsOwnEntry) {
     auto first = std::make_unique<ValueProvider>("VemlaClient", 1);
     ValueProvider second("VemlaClient", 2);
     EXPECT_EQ(report(), "\n{\n    \"VemlaClient\": {\n        \"m_value\": 2\n    }\n}");
@@ -71,8 +66,7 @@ TEST(StateRegistry, RegisteringUnderATakenNameReplacesAndWithdrawalOnlyErasesIts
     EXPECT_EQ(report(), "\n{\n    \"VemlaClient\": {\n        \"m_value\": 2\n    }\n}");
 }
 
-TEST(StateRegistry, ADestroyedProviderIsNeverAskedAgain)
-{
+TEST(StateRegistry, ADestroyedProviderIsNeverAskedAgain) {
     auto provider = std::make_unique<ValueProvider>("gone", 5);
     EXPECT_NE(report().find("gone"), std::string::npos);
     provider.reset();  // under ASan a dangling entry would be a use after free
@@ -82,8 +76,7 @@ TEST(StateRegistry, ADestroyedProviderIsNeverAskedAgain)
 class ThrowingProvider final : public StateProvider {
 public:
     explicit ThrowingProvider(bool standard) : m_standard(standard) {}
-    void report_state(StateLogger& logger) const override
-    {
+    void report_state(StateLogger& logger) const override {
         logger.log("m_before", std::string("written"));
         auto section = logger.create_child_section("Open");
         if (m_standard) {
@@ -96,8 +89,7 @@ private:
     bool m_standard;
 };
 
-TEST(StateRegistry, AThrowingProviderStillYieldsAReportAndOthersAreAsked)
-{
+TEST(StateRegistry, AThrowingProviderStillYieldsAReportAndOthersAreAsked) {
     ThrowingProvider standard(true);
     ThrowingProvider other(false);
     state::context::register_provider(&standard, "p1");
@@ -115,12 +107,10 @@ TEST(StateRegistry, AThrowingProviderStillYieldsAReportAndOthersAreAsked)
               "    \"p3\": {\n        \"m_value\": 9\n    }\n}");
 }
 
-TEST(StateRegistry, AProviderMayRegisterAnotherWhileReporting)
-{
+TEST(StateRegistry, AProviderMayRegisterAnotherWhileReporting) {
     struct Registering final : StateProvider {
         ValueProvider* late = nullptr;
-        void report_state(StateLogger& logger) const override
-        {
+        void report_state(StateLogger& logger) const override {
             state::context::register_provider(late, "late");
             logger.log("m_ok", true);
         }
@@ -138,8 +128,7 @@ TEST(StateRegistry, AProviderMayRegisterAnotherWhileReporting)
     EXPECT_NE(second.find("\"late\""), std::string::npos);
 }
 
-TEST(StateRegistry, EmptyFormatterThrowsAfterCollecting)
-{
+TEST(StateRegistry, EmptyFormatterThrowsAfterCollecting) {
     EXPECT_THROW(state::context::request_state(state::StateFormatter()), std::bad_function_call);
 }
 
@@ -147,8 +136,7 @@ TEST(StateRegistry, EmptyFormatterThrowsAfterCollecting)
 // withdrawal must wait, so that destroying the provider right after it is safe.
 class BlockingProvider final : public StateProvider {
 public:
-    void report_state(StateLogger& logger) const override
-    {
+    void report_state(StateLogger& logger) const override {
         entered.set_value();
         release.get_future().wait();
         logger.log("m_value", m_value);  // reads the provider after waiting
@@ -160,8 +148,7 @@ public:
     long long m_value = 11;
 };
 
-TEST(StateRegistry, WithdrawalWaitsForAReportInProgress)
-{
+TEST(StateRegistry, WithdrawalWaitsForAReportInProgress) {
     auto provider = std::make_unique<BlockingProvider>();
     auto* raw = provider.get();
     state::context::register_provider(raw, "blocking");

@@ -17,52 +17,46 @@ using common::diagnostics::state::JsonFormatter;
 using common::diagnostics::state::StateRecord;
 using common::diagnostics::state::StateRecordType;
 
-StateRecord begin(const std::string& name)
-{
+StateRecord begin(const std::string& name) {
     return {StateRecordType::section_begin, name, {}};
 }
-StateRecord end(const std::string& name)
-{
+StateRecord end(const std::string& name) {
     return {StateRecordType::section_end, name, {}};
 }
 template <typename T>
-StateRecord value(const std::string& key, T v)
-{
+StateRecord value(const std::string& key, T v) {
     return {StateRecordType::value, key, v};
 }
-StateRecord null_value(const std::string& key)
-{
+StateRecord null_value(const std::string& key) {
     return {StateRecordType::value, key, {}};
 }
 
-TEST(JsonFormatter, EmptyListIsANewlineAndAnEmptyObject)
-{
+TEST(JsonFormatter, EmptyListIsANewlineAndAnEmptyObject) {
     EXPECT_EQ(JsonFormatter()({}), "\n{}");
 }
 
-TEST(JsonFormatter, NestedAndEmptySectionsAllValueTypesAndARepeatedKey)
-{
+TEST(JsonFormatter, NestedAndEmptySectionsAllValueTypesAndARepeatedKey) {
     const std::vector<StateRecord> records = {
-        begin("VemlaClient"),
-        value("m_name", std::string("first")),
-        value("m_count", 42LL),
-        value("m_negative", -7LL),
-        value("m_size", 18446744073709551615ULL),
-        value("m_ratio", 0.5),
-        value("m_whole", 2.0),
-        value("m_on", true),
-        value("m_off", false),
-        null_value("m_nothing"),
-        begin("BasecallClient"),
-        begin("ReadBuffer"),
-        end("ReadBuffer"),
-        value("m_queued", 3ULL),
-        end("BasecallClient"),
-        value("m_name", std::string("second")),
-        end("VemlaClient"),
-        begin("Empty"),
-        end("Empty"),
-        value("top", std::string("z")),
+            begin("VemlaClient"),
+            value("m_name", std::string("first")),
+            value("m_count", 42LL),
+            value("m_negative", -7LL),
+            value("m_size", 18446744073709551615ULL),
+            value("m_ratio", 0.5),
+            value("m_whole", 2.0),
+            value("m_on", true),
+            value("m_off", false),
+            null_value("m_nothing"),
+            begin("BasecallClient"),
+            begin("ReadBuffer"),
+            end("ReadBuffer"),
+            value("m_queued", 3ULL),
+            end("BasecallClient"),
+            value("m_name", std::string("second")),
+            end("VemlaClient"),
+            begin("Empty"),
+            end("Empty"),
+            value("top", std::string("z")),
     };
     const std::string expected = R"(
 {
@@ -87,32 +81,29 @@ TEST(JsonFormatter, NestedAndEmptySectionsAllValueTypesAndARepeatedKey)
     EXPECT_EQ(JsonFormatter()(records), expected);
 }
 
-TEST(JsonFormatter, RepeatedSectionNameKeepsFirstPositionAndTakesTheLastContent)
-{
+TEST(JsonFormatter, RepeatedSectionNameKeepsFirstPositionAndTakesTheLastContent) {
     const std::vector<StateRecord> records = {
-        begin("a"), value("x", 1LL), end("a"), value("b", 2LL), begin("a"), value("y", 3LL), end("a"),
+            begin("a"), value("x", 1LL), end("a"), value("b", 2LL), begin("a"), value("y", 3LL), end("a"),
     };
     EXPECT_EQ(JsonFormatter()(records), "\n{\n    \"a\": {\n        \"y\": 3\n    },\n    \"b\": 2\n}");
 }
 
-TEST(JsonFormatter, StringsAreEscapedAndInvalidUtf8IsReplacedNotThrown)
-{
+TEST(JsonFormatter, StringsAreEscapedAndInvalidUtf8IsReplacedNotThrown) {
     const std::vector<StateRecord> records = {
-        value("text", std::string("quote\" back\\ nl\n tab\t ctl\x01")),
-        value("bad\xff", std::string("a\xc3(b")),
+            value("text", std::string("quote\" back\\ nl\n tab\t ctl\x01")),
+            value("bad\xff", std::string("a\xc3(b")),
     };
     EXPECT_EQ(JsonFormatter()(records),
               "\n{\n    \"text\": \"quote\\\" back\\\\ nl\\n tab\\t ctl\\u0001\",\n"
               "    \"bad\xef\xbf\xbd\": \"a\xef\xbf\xbd(b\"\n}");
 }
 
-TEST(JsonFormatter, UnbalancedListsAreMalformed)
-{
+TEST(JsonFormatter, UnbalancedListsAreMalformed) {
     const std::vector<std::vector<StateRecord>> bad = {
-        {begin("open")},
-        {begin("a"), begin("b"), end("b")},
-        {end("surplus")},
-        {begin("a"), end("a"), end("a"), value("x", 1LL)},
+            {begin("open")},
+            {begin("a"), begin("b"), end("b")},
+            {end("surplus")},
+            {begin("a"), end("a"), end("a"), value("x", 1LL)},
     };
     for (const auto& records : bad) {
         try {
@@ -124,8 +115,7 @@ TEST(JsonFormatter, UnbalancedListsAreMalformed)
     }
 }
 
-TEST(JsonFormatter, HeldTypesOutsideTheFiveAreRejectedByName)
-{
+TEST(JsonFormatter, HeldTypesOutsideTheFiveAreRejectedByName) {
     const std::vector<StateRecord> records = {value("n", 5)};
     try {
         JsonFormatter()(records);
@@ -135,20 +125,25 @@ TEST(JsonFormatter, HeldTypesOutsideTheFiveAreRejectedByName)
     }
 }
 
-TEST(IndentationFormatter, IndentsSectionsAndPrintsValuesPlainly)
-{
+TEST(IndentationFormatter, IndentsSectionsAndPrintsValuesPlainly) {
     const std::vector<StateRecord> records = {
-        begin("a"),           value("x", 1LL),  value("d", 1.5),      value("b", true),
-        null_value("n"),      begin("inner"),   end("inner"),         end("a"),
-        value("y", std::string("z")),           value("u", 18446744073709551615ULL),
+            begin("a"),
+            value("x", 1LL),
+            value("d", 1.5),
+            value("b", true),
+            null_value("n"),
+            begin("inner"),
+            end("inner"),
+            end("a"),
+            value("y", std::string("z")),
+            value("u", 18446744073709551615ULL),
     };
     EXPECT_EQ(IndentationFormatter()(records),
               "\na\n    x: 1\n    d: 1.500000\n    b: true\n    n: \n    inner\ny: z\nu: 18446744073709551615\n");
     EXPECT_EQ(IndentationFormatter()({}), "\n");
 }
 
-TEST(IndentationFormatter, SurplusEndIsMalformedButMissingEndIsNot)
-{
+TEST(IndentationFormatter, SurplusEndIsMalformedButMissingEndIsNot) {
     try {
         IndentationFormatter()({end("a")});
         FAIL() << "surplus end accepted";
@@ -160,23 +155,22 @@ TEST(IndentationFormatter, SurplusEndIsMalformedButMissingEndIsNot)
 
 // The text must be read back by an independent parser with the same
 // members, in the same order, with the same values.
-TEST(JsonFormatter, OutputParsesBackWithPython)
-{
+TEST(JsonFormatter, OutputParsesBackWithPython) {
     const std::vector<StateRecord> records = {
-        begin("VemlaClient"),
-        value("m_text", std::string("first")),
-        value("m_special", std::string("caf\xc3\xa9 \"q\" \\ \n\t")),
-        value("m_big", 18446744073709551615ULL),
-        value("m_min", static_cast<long long>(INT64_MIN)),
-        value("m_double", -1.25e-7),
-        value("m_flag", true),
-        null_value("m_null"),
-        begin("Inner"),
-        end("Inner"),
-        value("m_text", std::string("again")),
-        end("VemlaClient"),
-        value("z", 0LL),
-        value("a", 1LL),
+            begin("VemlaClient"),
+            value("m_text", std::string("first")),
+            value("m_special", std::string("caf\xc3\xa9 \"q\" \\ \n\t")),
+            value("m_big", 18446744073709551615ULL),
+            value("m_min", static_cast<long long>(INT64_MIN)),
+            value("m_double", -1.25e-7),
+            value("m_flag", true),
+            null_value("m_null"),
+            begin("Inner"),
+            end("Inner"),
+            value("m_text", std::string("again")),
+            end("VemlaClient"),
+            value("z", 0LL),
+            value("a", 1LL),
     };
     vemla_test::TempFolder folder;
     const auto json_path = (folder.path() / "state.json").string();

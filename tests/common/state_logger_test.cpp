@@ -15,8 +15,7 @@ using common::diagnostics::state::StateRecordType;
 using common::diagnostics::state::detail::ConcreteStateLogger;
 
 template <typename T>
-const T& held(const StateRecord& record)
-{
+const T& held(const StateRecord& record) {
     const T* value = boost::any_cast<T>(&record.value);
     if (!value) {
         throw std::runtime_error(std::string("record ") + record.key + " holds " + record.value.type().name());
@@ -24,15 +23,12 @@ const T& held(const StateRecord& record)
     return *value;
 }
 
-TEST(StateLogger, NestedSectionsCloseInReverseOrderAndLaterValuesLandOutside)
-{
+TEST(StateLogger, NestedSectionsCloseInReverseOrderAndLaterValuesLandOutside) {
     std::vector<StateRecord> records;
     ConcreteStateLogger logger(records);
     {
         auto outer = logger.create_child_section("outer");
-        {
-            auto inner = logger.create_child_section("inner");
-        }
+        { auto inner = logger.create_child_section("inner"); }
         logger.log("after_inner", true);
     }
     logger.log("top", std::string("x"));
@@ -42,9 +38,9 @@ TEST(StateLogger, NestedSectionsCloseInReverseOrderAndLaterValuesLandOutside)
         shape.emplace_back(r.type, r.key);
     }
     const std::vector<std::pair<StateRecordType, std::string>> expected = {
-        {StateRecordType::section_begin, "outer"}, {StateRecordType::section_begin, "inner"},
-        {StateRecordType::section_end, "inner"},   {StateRecordType::value, "after_inner"},
-        {StateRecordType::section_end, "outer"},   {StateRecordType::value, "top"},
+            {StateRecordType::section_begin, "outer"}, {StateRecordType::section_begin, "inner"},
+            {StateRecordType::section_end, "inner"},   {StateRecordType::value, "after_inner"},
+            {StateRecordType::section_end, "outer"},   {StateRecordType::value, "top"},
     };
     EXPECT_EQ(shape, expected);
     EXPECT_TRUE(records[0].value.empty());
@@ -52,8 +48,7 @@ TEST(StateLogger, NestedSectionsCloseInReverseOrderAndLaterValuesLandOutside)
     EXPECT_EQ(held<std::string>(records[5]), "x");
 }
 
-TEST(StateLogger, EveryIntegerTypeReachesOneOfTheFiveHeldTypes)
-{
+TEST(StateLogger, EveryIntegerTypeReachesOneOfTheFiveHeldTypes) {
     std::vector<StateRecord> records;
     ConcreteStateLogger logger(records);
     StateLogger& base = logger;
@@ -83,8 +78,7 @@ TEST(StateLogger, EveryIntegerTypeReachesOneOfTheFiveHeldTypes)
     EXPECT_EQ(held<bool>(records[10]), false);
 }
 
-TEST(StateLogger, TextIsNeverTakenForBoolThroughBaseOrDerivedReference)
-{
+TEST(StateLogger, TextIsNeverTakenForBoolThroughBaseOrDerivedReference) {
     std::vector<StateRecord> records;
     ConcreteStateLogger logger(records);
     StateLogger& base = logger;

@@ -56,7 +56,9 @@ TEST(TruncLongStr, NeverExceedsTheMaximum) {
 }
 
 TEST(CleanString, DropsOneCarriageReturnAndTheByteOrderMark) {
-    EXPECT_EQ(clean_string("\xEF\xBB\xBF" "a\r"), "a");
+    EXPECT_EQ(clean_string("\xEF\xBB\xBF"
+                           "a\r"),
+              "a");
     EXPECT_EQ(clean_string("ab\r"), "ab");
     EXPECT_EQ(clean_string("\r"), "");
     EXPECT_EQ(clean_string("\xEF\xBB\xBF"), "");

@@ -13,16 +13,14 @@ namespace vemla_test {
 // A fresh folder under the system temp folder, removed with its contents.
 class TempFolder {
 public:
-    TempFolder()
-    {
+    TempFolder() {
         std::string pattern = (boost::filesystem::temp_directory_path() / "vemla_test_XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
             throw std::runtime_error("mkdtemp failed");
         }
         m_path = pattern;
     }
-    ~TempFolder()
-    {
+    ~TempFolder() {
         boost::system::error_code ignored;
         boost::filesystem::remove_all(m_path, ignored);
     }
@@ -34,8 +32,7 @@ public:
 
     // Writes `text` byte for byte to the file `name` in the folder, replacing
     // it; returns the file's path.
-    std::string write_file(const std::string& name, const std::string& text) const
-    {
+    std::string write_file(const std::string& name, const std::string& text) const {
         const std::string file = (m_path / name).string();
         std::ofstream(file, std::ios::binary) << text;
         return file;

@@ -15,14 +15,12 @@ using common::TextFile;
 
 class TextFileTest : public ::testing::Test {
 protected:
-    std::string write(const std::string& text)
-    {
+    std::string write(const std::string& text) {
         return m_folder.write_file("table" + std::to_string(m_files++) + ".tsv", text);
     }
 
     // The text of the runtime error that reading `text` throws.
-    std::string error_of(const std::string& text)
-    {
+    std::string error_of(const std::string& text) {
         try {
             TextFile table(write(text));
         } catch (const std::runtime_error& e) {
@@ -35,8 +33,7 @@ protected:
     int m_files = 0;
 };
 
-TEST_F(TextFileTest, CommentsBeforeTheHeaderAreSkippedAndRowsCountFromTheHeader)
-{
+TEST_F(TextFileTest, CommentsBeforeTheHeaderAreSkippedAndRowsCountFromTheHeader) {
     const TextFile table(write("# one\n#two\nname\tvalue\n#a\t1\nb\t\n"));
     EXPECT_EQ(table.ColumnNames(), (std::vector<std::string>{"name", "value"}));
     EXPECT_EQ(table.Column(0), (std::vector<std::string>{"#a", "b"}));
@@ -46,15 +43,13 @@ TEST_F(TextFileTest, CommentsBeforeTheHeaderAreSkippedAndRowsCountFromTheHeader)
     EXPECT_EQ(error_of("a\tb\n\n1\t2\n"), "Error: Incomplete row in line 2: expecting 2 columns but got 1");
 }
 
-TEST_F(TextFileTest, CrlfAndAByteOrderMarkReadLikePlainLines)
-{
+TEST_F(TextFileTest, CrlfAndAByteOrderMarkReadLikePlainLines) {
     const TextFile table(write("\xEF\xBB\xBFx\ty\r\n1\t2\r\n3\t4\r\n"));
     EXPECT_EQ(table.ColumnNames(), (std::vector<std::string>{"x", "y"}));
     EXPECT_EQ(table.Column(1), (std::vector<std::string>{"2", "4"}));
 }
 
-TEST_F(TextFileTest, EdgeShapesOfHeaderAndRows)
-{
+TEST_F(TextFileTest, EdgeShapesOfHeaderAndRows) {
     const TextFile empty(write(""));
     EXPECT_EQ(empty.ColumnNames(), std::vector<std::string>{""});
     EXPECT_EQ(empty.RowCount(), 0u);
@@ -74,8 +69,7 @@ TEST_F(TextFileTest, EdgeShapesOfHeaderAndRows)
     EXPECT_EQ(reparsed.Column(0), std::vector<std::string>{"3"});
 }
 
-TEST_F(TextFileTest, LoadColumnConvertsCellsAndCountsEmptyOnes)
-{
+TEST_F(TextFileTest, LoadColumnConvertsCellsAndCountsEmptyOnes) {
     const TextFile table(write("v\n1.5\n\nx\n 2.5abc\n"));
     std::vector<float> values{9, 9, 9, 9, 9, 9};
     EXPECT_EQ(table.LoadColumn(0, values, 0.0f), 1);
@@ -86,8 +80,7 @@ TEST_F(TextFileTest, LoadColumnConvertsCellsAndCountsEmptyOnes)
     EXPECT_THROW(table.LoadColumn(-1, values, 0.0f), std::out_of_range);
 }
 
-TEST_F(TextFileTest, MissingFileAndMissingColumnAreNamed)
-{
+TEST_F(TextFileTest, MissingFileAndMissingColumnAreNamed) {
     const std::string missing = (m_folder.path() / "none.tsv").string();
     try {
         TextFile table(missing);

@@ -59,9 +59,8 @@ TEST(CurrentDateTime, FormatAndAgreementWithTheClock) {
     const std::string text = currentDateTime();
     const time_t after = time(nullptr);
     std::smatch parts;
-    ASSERT_TRUE(std::regex_match(text, parts,
-                                 std::regex(R"((\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3}))")))
-        << text;
+    ASSERT_TRUE(std::regex_match(text, parts, std::regex(R"((\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3}))")))
+            << text;
     struct tm local {};
     local.tm_year = std::stoi(parts[1]) - 1900;
     local.tm_mon = std::stoi(parts[2]) - 1;

@@ -21,8 +21,7 @@ using std::chrono::nanoseconds;
 const std::string REPORTER_DOMAIN = "hftrace::common::diagnostics::timings::TimestampsReporter";
 
 // Time points a (at 1 s), b and c: b - a = 1 ms + j us, c - b = 2 us.
-std::vector<TimestampsReporter::TimePoint> line_points(int j)
-{
+std::vector<TimestampsReporter::TimePoint> line_points(int j) {
     const TimestampsReporter::TimePoint a{nanoseconds(1000000000)};
     const auto b = a + nanoseconds(1000000 + 1000 * j);
     return {a, b, b + nanoseconds(2000)};
@@ -30,8 +29,7 @@ std::vector<TimestampsReporter::TimePoint> line_points(int j)
 
 // The blocks written so far, each split into its lines; the first line of
 // each is the trace decoration.
-std::vector<std::vector<std::string>> blocks(vemla_test::CollectedTraceLines& collected)
-{
+std::vector<std::vector<std::string>> blocks(vemla_test::CollectedTraceLines& collected) {
     std::vector<std::vector<std::string>> result;
     for (const auto& line : collected.lines()) {
         if (line.find(REPORTER_DOMAIN + "::do_flush") != std::string::npos) {
@@ -42,8 +40,7 @@ std::vector<std::vector<std::string>> blocks(vemla_test::CollectedTraceLines& co
     return result;
 }
 
-TEST(TimestampsReporter, The500thLineWritesABlockWithSegmentAndRunningAverages)
-{
+TEST(TimestampsReporter, The500thLineWritesABlockWithSegmentAndRunningAverages) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains(REPORTER_DOMAIN);
     TimestampsReporter reporter({"a", "b", "c"}, 1, 2);
@@ -77,8 +74,7 @@ TEST(TimestampsReporter, The500thLineWritesABlockWithSegmentAndRunningAverages)
     EXPECT_EQ(written[1][7], "running average: 0.000ms , 1.251ms , 0.002ms , 0.002ms , 1.253ms ");
 }
 
-TEST(TimestampsReporter, SubRangeAndListLengthAreContractsWhileTracing)
-{
+TEST(TimestampsReporter, SubRangeAndListLengthAreContractsWhileTracing) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains(REPORTER_DOMAIN);
     EXPECT_THROW(TimestampsReporter({}, 0, 0), std::logic_error);
@@ -95,19 +91,18 @@ TEST(TimestampsReporter, SubRangeAndListLengthAreContractsWhileTracing)
     EXPECT_EQ(written[0][2], "1000.000ms , 1.000ms , 0.002ms , 0.000ms , 1.002ms ");
 }
 
-TEST(TimestampsReporter, WithTracingOffItChecksAndWritesNothing)
-{
+TEST(TimestampsReporter, WithTracingOffItChecksAndWritesNothing) {
     // A fresh process, so that the reporter's domain decides afresh.
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     EXPECT_EXIT(
-        {
-            tracing::testability::set_enabled_trace_domains("");
-            TimestampsReporter reporter({}, 5, 1);
-            reporter.add({});
-            reporter.flush();
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
+            {
+                tracing::testability::set_enabled_trace_domains("");
+                TimestampsReporter reporter({}, 5, 1);
+                reporter.add({});
+                reporter.flush();
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

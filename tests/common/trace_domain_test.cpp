@@ -24,8 +24,7 @@ class TracedProbe : private tracing::TraceDomain<TracedProbe<N>> {
 public:
     int produced = 0;
 
-    void run()
-    {
+    void run() {
         auto trace = Domain::create_trace("run");
         trace.message("plain text");
         trace.message([this] {
@@ -38,20 +37,17 @@ public:
         });
     }
 
-    void timed()
-    {
+    void timed() {
         auto trace = Domain::create_timed_trace("timed");
         trace.timed_message("halfway");
     }
 
-    void untimed_with_timed_message()
-    {
+    void untimed_with_timed_message() {
         auto trace = Domain::create_trace("untimed");
         trace.timed_message("no time");
     }
 
-    void hf()
-    {
+    void hf() {
         auto trace = Domain::create_hftrace("hf_scope");
         Domain::write_hftrace("hf_line", [this] {
             ++produced;
@@ -73,31 +69,26 @@ namespace {
 
 class AnonymousProbe {};
 
-std::string thread_text(pthread_t thread)
-{
+std::string thread_text(pthread_t thread) {
     std::ostringstream text;
     text << reinterpret_cast<const void*>(thread);
     return text.str();
 }
 
 // Layout: time stamp, two blanks, thread, domain::name, tag, detail.
-std::regex line_pattern(const std::string& body_and_tail)
-{
+std::regex line_pattern(const std::string& body_and_tail) {
     return std::regex(R"(^\d+\.\d{3}ms  thread:0x[0-9a-f]+ )" + body_and_tail + "$");
 }
 
-TEST(TraceDomain, DomainNamesAreQualifiedClassNames)
-{
-    EXPECT_EQ(tracing::TraceDomainHelper<probe::Outer::Inner>::hftrace_domain_name(),
-              "hftrace::probe::Outer::Inner");
+TEST(TraceDomain, DomainNamesAreQualifiedClassNames) {
+    EXPECT_EQ(tracing::TraceDomainHelper<probe::Outer::Inner>::hftrace_domain_name(), "hftrace::probe::Outer::Inner");
     EXPECT_EQ(tracing::TraceDomainHelper<AnonymousProbe>::hftrace_domain_name(),
               "hftrace::(anonymous namespace)::AnonymousProbe");
     EXPECT_EQ(tracing::TraceDomainHelper<probe::TracedProbe<0>>::hftrace_domain_name(),
               "hftrace::probe::TracedProbe<0>");
 }
 
-TEST(TraceDomain, RemoveFromNameErasesEveryOccurrenceIncludingNewlyFormedOnes)
-{
+TEST(TraceDomain, RemoveFromNameErasesEveryOccurrenceIncludingNewlyFormedOnes) {
     std::string twice = "class A::class B";
     common::ClassName<int>::remove_from_name(twice, common::details::VS_CLASS_PREFIX);
     EXPECT_EQ(twice, "A::B");
@@ -109,8 +100,7 @@ TEST(TraceDomain, RemoveFromNameErasesEveryOccurrenceIncludingNewlyFormedOnes)
     EXPECT_EQ(plain, "ns::Thing");
 }
 
-TEST(TraceDomain, DisabledDomainWritesNothingAndCallsNoProducer)
-{
+TEST(TraceDomain, DisabledDomainWritesNothingAndCallsNoProducer) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains("probe::Unrelated");
     probe::TracedProbe<1> probe;
@@ -122,8 +112,7 @@ TEST(TraceDomain, DisabledDomainWritesNothingAndCallsNoProducer)
     EXPECT_TRUE(collected.lines().empty());
 }
 
-TEST(TraceDomain, EnabledDomainWritesEntryMessagesAndExitAndCallsProducerOnce)
-{
+TEST(TraceDomain, EnabledDomainWritesEntryMessagesAndExitAndCallsProducerOnce) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains("probe::TracedProbe<2>");
     probe::TracedProbe<2> probe;
@@ -135,9 +124,9 @@ TEST(TraceDomain, EnabledDomainWritesEntryMessagesAndExitAndCallsProducerOnce)
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_TRUE(std::regex_match(lines[0], line_pattern(R"(probe::TracedProbe<2>::run \[ENTER\] )"))) << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1], line_pattern(R"(probe::TracedProbe<2>::run \[TRACE\]  plain text)")))
-        << lines[1];
+            << lines[1];
     EXPECT_TRUE(std::regex_match(lines[2], line_pattern(R"(probe::TracedProbe<2>::run \[TRACE\]  produced text)")))
-        << lines[2];
+            << lines[2];
     EXPECT_TRUE(std::regex_match(lines[3], line_pattern(R"(probe::TracedProbe<2>::run \[LEAVE\] )"))) << lines[3];
     const auto thread = "thread:" + thread_text(pthread_self()) + " ";
     for (const auto& line : lines) {
@@ -145,8 +134,7 @@ TEST(TraceDomain, EnabledDomainWritesEntryMessagesAndExitAndCallsProducerOnce)
     }
 }
 
-TEST(TraceDomain, HftraceDomainIsSwitchedOnByItsOwnExactEntry)
-{
+TEST(TraceDomain, HftraceDomainIsSwitchedOnByItsOwnExactEntry) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains("hftrace::probe::TracedProbe<3>");
     probe::TracedProbe<3> probe;
@@ -156,17 +144,15 @@ TEST(TraceDomain, HftraceDomainIsSwitchedOnByItsOwnExactEntry)
     EXPECT_EQ(probe.produced, 2);  // write_hftrace in hf() and in run()
     const auto lines = collected.lines();
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_TRUE(
-        std::regex_match(lines[0], line_pattern(R"(hftrace::probe::TracedProbe<3>::hf_scope \[ENTER\] )")));
+    EXPECT_TRUE(std::regex_match(lines[0], line_pattern(R"(hftrace::probe::TracedProbe<3>::hf_scope \[ENTER\] )")));
     EXPECT_TRUE(std::regex_match(lines[1],
                                  line_pattern(R"(hftrace::probe::TracedProbe<3>::hf_line \[TRACE\]  hf produced)")));
     EXPECT_TRUE(std::regex_match(lines[2], line_pattern(R"(hftrace::probe::TracedProbe<3>::hf_scope \[LEAVE\] )")));
     EXPECT_TRUE(
-        std::regex_match(lines[3], line_pattern(R"(hftrace::probe::TracedProbe<3>::per_read \[TRACE\]  hf text)")));
+            std::regex_match(lines[3], line_pattern(R"(hftrace::probe::TracedProbe<3>::per_read \[TRACE\]  hf text)")));
 }
 
-TEST(TraceDomain, TimedTraceCarriesElapsedTimes)
-{
+TEST(TraceDomain, TimedTraceCarriesElapsedTimes) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains("probe::TracedProbe<4>");
     probe::TracedProbe<4> probe;
@@ -176,17 +162,15 @@ TEST(TraceDomain, TimedTraceCarriesElapsedTimes)
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_TRUE(std::regex_match(lines[1],
                                  line_pattern(R"(probe::TracedProbe<4>::timed \[TRACE\]  halfway \d+\.\d{3}ms )")))
-        << lines[1];
+            << lines[1];
     EXPECT_TRUE(std::regex_match(lines[2], line_pattern(R"(probe::TracedProbe<4>::timed \[LEAVE\]  \d+\.\d{3}ms )")))
-        << lines[2];
+            << lines[2];
     EXPECT_TRUE(std::regex_match(lines[4], line_pattern(R"(probe::TracedProbe<4>::untimed \[TRACE\]  no time)")))
-        << lines[4];
-    EXPECT_TRUE(std::regex_match(lines[5], line_pattern(R"(probe::TracedProbe<4>::untimed \[LEAVE\] )")))
-        << lines[5];
+            << lines[4];
+    EXPECT_TRUE(std::regex_match(lines[5], line_pattern(R"(probe::TracedProbe<4>::untimed \[LEAVE\] )"))) << lines[5];
 }
 
-TEST(TraceDomain, DecisionIsKeptAfterTheConfigurationChanges)
-{
+TEST(TraceDomain, DecisionIsKeptAfterTheConfigurationChanges) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains("probe::TracedProbe<5>");
     EXPECT_TRUE(probe::TracedProbe<5>::active());
@@ -198,8 +182,7 @@ TEST(TraceDomain, DecisionIsKeptAfterTheConfigurationChanges)
     EXPECT_FALSE(probe::TracedProbe<7>::active());
 }
 
-TEST(TraceDomain, EmptyProducerThrowsOnlyWhenEnabled)
-{
+TEST(TraceDomain, EmptyProducerThrowsOnlyWhenEnabled) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains("probe::TracedProbe<8>");
     auto on = tracing::TraceDomainHelper<probe::TracedProbe<8>>::get_trace_context();
@@ -210,8 +193,7 @@ TEST(TraceDomain, EmptyProducerThrowsOnlyWhenEnabled)
     EXPECT_TRUE(collected.lines().empty());
 }
 
-TEST(TraceDomain, LinesOfEachThreadKeepTheirOrderAndCarryTheirThread)
-{
+TEST(TraceDomain, LinesOfEachThreadKeepTheirOrderAndCarryTheirThread) {
     vemla_test::CollectedTraceLines collected;
     tracing::testability::set_enabled_trace_domains("probe::TracedProbe<10>");
     constexpr int per_thread = 200;

@@ -25,8 +25,7 @@ namespace tracing = common::diagnostics::tracing;
 namespace env_probe {
 class Traced : private tracing::TraceDomain<Traced> {
 public:
-    static void run()
-    {
+    static void run() {
         auto trace = create_trace("run");
         trace.message("from the child");
     }
@@ -41,15 +40,13 @@ namespace {
 
 const char* const CHILD_MARK = "VEMLA_TRACE_ENVIRONMENT_CHILD";
 
-std::string self_path()
-{
+std::string self_path() {
     char buffer[4096];
     const auto n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-std::string quoted(const std::string& text)
-{
+std::string quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
@@ -61,17 +58,15 @@ int run_child(const std::string& environment,
               const std::string& builder_folder,
               const std::string& domains_file,
               const std::string& ids = "s:client_a",
-              const std::string& child_test = "TraceThroughTheBuilder")
-{
-    const std::string command = "env " + environment + " " + CHILD_MARK + "=1 VEMLA_CHILD_BUILDER_FOLDER=" +
-                                quoted(builder_folder) + " VEMLA_CHILD_DOMAINS_FILE=" + quoted(domains_file) +
-                                " VEMLA_CHILD_IDS=" + quoted(ids) + " " +
-                                quoted(self_path()) + " --gtest_filter=TraceEnvironmentChild." + child_test + " > /dev/null";
+              const std::string& child_test = "TraceThroughTheBuilder") {
+    const std::string command =
+            "env " + environment + " " + CHILD_MARK + "=1 VEMLA_CHILD_BUILDER_FOLDER=" + quoted(builder_folder) +
+            " VEMLA_CHILD_DOMAINS_FILE=" + quoted(domains_file) + " VEMLA_CHILD_IDS=" + quoted(ids) + " " +
+            quoted(self_path()) + " --gtest_filter=TraceEnvironmentChild." + child_test + " > /dev/null";
     return std::system(command.c_str());
 }
 
-std::vector<std::string> files_in(const fs::path& folder)
-{
+std::vector<std::string> files_in(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
         names.push_back(entry.path().filename().string());
@@ -79,22 +74,20 @@ std::vector<std::string> files_in(const fs::path& folder)
     return names;
 }
 
-std::string contents(const fs::path& path)
-{
+std::string contents(const fs::path& path) {
     std::ifstream in(path.string());
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Set up as the client API does: folder from the constructor, then the
 // client name as unique id and initialise(), twice, as two clients would.
-TEST(TraceEnvironmentChild, TraceThroughTheBuilder)
-{
+TEST(TraceEnvironmentChild, TraceThroughTheBuilder) {
     if (!std::getenv(CHILD_MARK)) {
         GTEST_SKIP() << "runs only as a child of the TraceEnvironment tests";
     }
     auto& builder = tracing::context()
-                        .using_trace_output_folder(std::getenv("VEMLA_CHILD_BUILDER_FOLDER"))
-                        .with_trace_domains_file(std::getenv("VEMLA_CHILD_DOMAINS_FILE"));
+                            .using_trace_output_folder(std::getenv("VEMLA_CHILD_BUILDER_FOLDER"))
+                            .with_trace_domains_file(std::getenv("VEMLA_CHILD_DOMAINS_FILE"));
     std::vector<std::string> ids;
     boost::algorithm::split(ids, std::string(std::getenv("VEMLA_CHILD_IDS")), boost::algorithm::is_any_of("|"));
     for (const auto& id : ids) {
@@ -112,8 +105,7 @@ TEST(TraceEnvironmentChild, TraceThroughTheBuilder)
 }
 
 // Clients set up on several threads at once: one set-up wins as a whole.
-TEST(TraceEnvironmentChild, ConcurrentSetUp)
-{
+TEST(TraceEnvironmentChild, ConcurrentSetUp) {
     if (!std::getenv(CHILD_MARK)) {
         GTEST_SKIP() << "runs only as a child of the TraceEnvironment tests";
     }
@@ -123,9 +115,9 @@ TEST(TraceEnvironmentChild, ConcurrentSetUp)
         threads.emplace_back([i, &root] {
             for (int round = 0; round < 50; ++round) {
                 tracing::context()
-                    .using_trace_output_folder(root + "/" + std::to_string(i))
-                    .with_trace_file_unique_id("client_" + std::to_string(i))
-                    .with_custom_trace_writer([](const std::string&) {});
+                        .using_trace_output_folder(root + "/" + std::to_string(i))
+                        .with_trace_file_unique_id("client_" + std::to_string(i))
+                        .with_custom_trace_writer([](const std::string&) {});
                 if (round == 25) {
                     tracing::context().initialise();
                 }
@@ -141,8 +133,7 @@ TEST(TraceEnvironmentChild, ConcurrentSetUp)
 
 class TraceEnvironment : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::ofstream(config_file()) << "env_probe::Traced trace_file\n";
         std::ofstream(domains_file()) << "env_probe::NotListed trace_file\n";
     }
@@ -154,13 +145,11 @@ protected:
     vemla_test::TempFolder builder_folder;
 };
 
-std::string self_stem()
-{
+std::string self_stem() {
     return fs::path(self_path()).stem().string();
 }
 
-void expect_one_trace_file(const fs::path& folder, const std::string& unique_suffix = "_client_a")
-{
+void expect_one_trace_file(const fs::path& folder, const std::string& unique_suffix = "_client_a") {
     const auto names = files_in(folder);
     ASSERT_EQ(names.size(), 1u);
     const std::regex name(self_stem() + unique_suffix + R"(_\d{4}-\d\d-\d\d_T\d\d-\d\d-\d\d_0\.trace)");
@@ -171,26 +160,23 @@ void expect_one_trace_file(const fs::path& folder, const std::string& unique_suf
     EXPECT_NE(text.find("env_probe::Traced::run [LEAVE] \n"), std::string::npos) << text;
 }
 
-TEST_F(TraceEnvironment, EnvironmentFolderBeatsBuilderFolder)
-{
+TEST_F(TraceEnvironment, EnvironmentFolderBeatsBuilderFolder) {
     ASSERT_EQ(run_child("ZEB_VEMLA_TRACE_FOLDER=" + quoted(environment_folder.str()) +
-                            " ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()),
+                                " ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()),
                         builder_folder.str(), domains_file()),
               0);
     expect_one_trace_file(environment_folder.path());
     EXPECT_TRUE(files_in(builder_folder.path()).empty());
 }
 
-TEST_F(TraceEnvironment, EmptyEnvironmentFolderLeavesTheBuilderFolder)
-{
-    ASSERT_EQ(run_child("ZEB_VEMLA_TRACE_FOLDER= ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()),
-                        builder_folder.str(), domains_file()),
+TEST_F(TraceEnvironment, EmptyEnvironmentFolderLeavesTheBuilderFolder) {
+    ASSERT_EQ(run_child("ZEB_VEMLA_TRACE_FOLDER= ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()), builder_folder.str(),
+                        domains_file()),
               0);
     expect_one_trace_file(builder_folder.path());
 }
 
-TEST_F(TraceEnvironment, BuilderDomainsFileIsReadOnlyWithoutEnvironmentEntries)
-{
+TEST_F(TraceEnvironment, BuilderDomainsFileIsReadOnlyWithoutEnvironmentEntries) {
     // Without an environment configuration the builder's domains file applies.
     std::ofstream(domains_file()) << "env_probe::Traced trace_file\n";
     ASSERT_EQ(run_child("-u ZEB_VEMLA_TRACE_CONFIG ZEB_VEMLA_TRACE_FOLDER=" + quoted(environment_folder.str()),
@@ -199,26 +185,24 @@ TEST_F(TraceEnvironment, BuilderDomainsFileIsReadOnlyWithoutEnvironmentEntries)
     expect_one_trace_file(environment_folder.path());
 }
 
-TEST_F(TraceEnvironment, UniqueIdsMustBePortableAndNonNegative)
-{
+TEST_F(TraceEnvironment, UniqueIdsMustBePortableAndNonNegative) {
     const std::pair<const char*, const char*> cases[] = {
-        {"s:run_1.2-x|s:with blank|s:a/b|s:c:d|i:-1", "_run_1.2-x"},
-        {"s:first|i:0", "_0"},
-        {"i:42|s:", ""},  // the empty id is taken, and means no suffix
+            {"s:run_1.2-x|s:with blank|s:a/b|s:c:d|i:-1", "_run_1.2-x"},
+            {"s:first|i:0", "_0"},
+            {"i:42|s:", ""},  // the empty id is taken, and means no suffix
     };
     for (const auto& [ids, suffix] : cases) {
         vemla_test::TempFolder folder;
         ASSERT_EQ(run_child("ZEB_VEMLA_TRACE_FOLDER=" + quoted(folder.str()) +
-                                " ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()),
+                                    " ZEB_VEMLA_TRACE_CONFIG=" + quoted(config_file()),
                             builder_folder.str(), domains_file(), ids),
                   0)
-            << ids;
+                << ids;
         expect_one_trace_file(folder.path(), suffix);
     }
 }
 
-TEST_F(TraceEnvironment, ConcurrentSetUpWritesToExactlyOneFolder)
-{
+TEST_F(TraceEnvironment, ConcurrentSetUpWritesToExactlyOneFolder) {
     for (int i = 0; i < 8; ++i) {
         fs::create_directory(builder_folder.path() / std::to_string(i));
     }

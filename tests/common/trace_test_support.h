@@ -19,22 +19,19 @@ namespace vemla_test {
 // Installs itself as the custom trace writer and keeps every line.
 class CollectedTraceLines {
 public:
-    CollectedTraceLines()
-    {
+    CollectedTraceLines() {
         common::diagnostics::tracing::testability::set_custom_trace_writer([this](const std::string& line) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_lines.push_back(line);
         });
     }
-    ~CollectedTraceLines()
-    {
+    ~CollectedTraceLines() {
         common::diagnostics::tracing::testability::set_custom_trace_writer([](const std::string&) {});
         common::diagnostics::tracing::testability::wait_for_trace_writer();
     }
 
     // Every line posted before the call.
-    std::vector<std::string> lines()
-    {
+    std::vector<std::string> lines() {
         common::diagnostics::tracing::testability::wait_for_trace_writer();
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_lines;
@@ -49,8 +46,7 @@ private:
 class CapturedLog {
 public:
     // Without a filter the sink takes every record.
-    explicit CapturedLog(bool take_verbose = true)
-    {
+    explicit CapturedLog(bool take_verbose = true) {
         m_sink = boost::make_shared<Sink>();
         m_sink->locked_backend()->add_stream(boost::shared_ptr<std::ostream>(&m_text, boost::null_deleter()));
         m_sink->locked_backend()->auto_flush(true);
@@ -62,8 +58,7 @@ public:
     }
     ~CapturedLog() { boost::log::core::get()->remove_sink(m_sink); }
 
-    std::string text()
-    {
+    std::string text() {
         m_sink->flush();
         return m_text.str();
     }

@@ -27,8 +27,7 @@ using common::diagnostics::tracing::TraceMode;
 using common::diagnostics::tracing::details::ActiveTraceContext;
 using common::diagnostics::tracing::details::TraceFileWriter;
 
-TEST(TraceWriter, TimestampsAreMillisecondsWithThreeDecimals)
-{
+TEST(TraceWriter, TimestampsAreMillisecondsWithThreeDecimals) {
     using std::chrono::nanoseconds;
     EXPECT_EQ(ActiveTraceContext::create_timestamp(nanoseconds(0)), "0.000ms ");
     EXPECT_EQ(ActiveTraceContext::create_timestamp(nanoseconds(999)), "0.000ms ");
@@ -37,8 +36,7 @@ TEST(TraceWriter, TimestampsAreMillisecondsWithThreeDecimals)
     EXPECT_EQ(ActiveTraceContext::create_timestamp(nanoseconds(5000999999)), "5000.999ms ");
 }
 
-TEST(TraceWriter, ModesOutsideTheTableWriteNothing)
-{
+TEST(TraceWriter, ModesOutsideTheTableWriteNothing) {
     vemla_test::CollectedTraceLines collected;
     auto& writer = ActiveTraceContext::instance();
     writer.post_message(TraceMode::off, "off");
@@ -48,8 +46,7 @@ TEST(TraceWriter, ModesOutsideTheTableWriteNothing)
     EXPECT_EQ(collected.lines(), std::vector<std::string>{"custom"});
 }
 
-TEST(TraceWriter, AThrowingWriterIsReportedOnceAndLaterLinesAreStillWritten)
-{
+TEST(TraceWriter, AThrowingWriterIsReportedOnceAndLaterLinesAreStillWritten) {
     vemla_test::CapturedLog log;
     std::vector<std::string> written;
     auto& writer = ActiveTraceContext::instance();
@@ -91,8 +88,7 @@ public:
 
 // A domain routed to the verbose log is off unless a sink would take the
 // verbose records.
-TEST(TraceWriter, VerboseLogModeNeedsASinkThatTakesVerboseRecords)
-{
+TEST(TraceWriter, VerboseLogModeNeedsASinkThatTakesVerboseRecords) {
     namespace testability = common::diagnostics::tracing::testability;
     {
         vemla_test::CapturedLog log(false);
@@ -106,12 +102,12 @@ TEST(TraceWriter, VerboseLogModeNeedsASinkThatTakesVerboseRecords)
     EXPECT_TRUE(VerboseProbe<2>::active());
     VerboseProbe<2>::run();
     testability::wait_for_trace_writer();
-    const std::regex line(R"(\d+\.\d{3}ms  thread:0x[0-9a-f]+ \(anonymous namespace\)::VerboseProbe<2>::run \[ENTER\] \n)");
+    const std::regex line(
+            R"(\d+\.\d{3}ms  thread:0x[0-9a-f]+ \(anonymous namespace\)::VerboseProbe<2>::run \[ENTER\] \n)");
     EXPECT_TRUE(std::regex_search(log.text(), line)) << log.text();
 }
 
-std::string executable_stem()
-{
+std::string executable_stem() {
     char buffer[4096];
     const auto n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
     if (n <= 0) {
@@ -120,8 +116,7 @@ std::string executable_stem()
     return fs::path(std::string(buffer, static_cast<std::size_t>(n))).stem().string();
 }
 
-std::vector<std::string> file_names(const fs::path& folder)
-{
+std::vector<std::string> file_names(const fs::path& folder) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
         names.insert(entry.path().filename().string());
@@ -129,15 +124,13 @@ std::vector<std::string> file_names(const fs::path& folder)
     return {names.begin(), names.end()};
 }
 
-std::string contents(const fs::path& path)
-{
+std::string contents(const fs::path& path) {
     std::ifstream in(path.string(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Sorted by counter: names differ only in the counter once the prefix is set.
-std::vector<fs::path> trace_files_by_counter(const fs::path& folder, const std::string& unique_suffix)
-{
+std::vector<fs::path> trace_files_by_counter(const fs::path& folder, const std::string& unique_suffix) {
     const std::regex name(executable_stem() + unique_suffix + R"(_\d{4}-\d\d-\d\d_T\d\d-\d\d-\d\d_(\d+)\.trace)");
     std::map<int, fs::path> by_counter;
     for (const auto& file : file_names(folder)) {
@@ -154,8 +147,7 @@ std::vector<fs::path> trace_files_by_counter(const fs::path& folder, const std::
     return files;
 }
 
-TEST(TraceFiles, RotateAtTheFirstLineWrittenAtOrPastTheLimit)
-{
+TEST(TraceFiles, RotateAtTheFirstLineWrittenAtOrPastTheLimit) {
     vemla_test::TempFolder folder;
     TraceFileWriter writer(folder.str(), 100);
     writer.set_unique_id("run_7");
@@ -173,22 +165,20 @@ TEST(TraceFiles, RotateAtTheFirstLineWrittenAtOrPastTheLimit)
     EXPECT_EQ(contents(files[2]), "short\nx\n");
 }
 
-TEST(TraceFiles, ALineJustBelowTheLimitStaysInTheFileWhichMayExceedIt)
-{
+TEST(TraceFiles, ALineJustBelowTheLimitStaysInTheFileWhichMayExceedIt) {
     vemla_test::TempFolder folder;
     TraceFileWriter writer(folder.str(), 101);
     const std::string line99(99, 'b');
-    writer.write(line99);        // 0
-    writer.write(line99);        // 100 < 101: same file, ends at 200
-    writer.write("next file");   // 200: rotates
+    writer.write(line99);       // 0
+    writer.write(line99);       // 100 < 101: same file, ends at 200
+    writer.write("next file");  // 200: rotates
     const auto files = trace_files_by_counter(folder.path(), "");
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(contents(files[0]), line99 + "\n" + line99 + "\n");
     EXPECT_EQ(contents(files[1]), "next file\n");
 }
 
-TEST(TraceFiles, DefaultLimitIsFiveMebibytes)
-{
+TEST(TraceFiles, DefaultLimitIsFiveMebibytes) {
     vemla_test::TempFolder folder;
     TraceFileWriter writer(folder.str());
     const std::string line(1023, 'c');
@@ -203,8 +193,7 @@ TEST(TraceFiles, DefaultLimitIsFiveMebibytes)
     EXPECT_EQ(contents(files[1]), "first of the second file\n");
 }
 
-TEST(TraceFiles, WithoutAFolderLinesAreDroppedAndTheEnvironmentFolderIsKept)
-{
+TEST(TraceFiles, WithoutAFolderLinesAreDroppedAndTheEnvironmentFolderIsKept) {
     vemla_test::TempFolder first;
     vemla_test::TempFolder second;
     TraceFileWriter writer("");
@@ -220,8 +209,7 @@ TEST(TraceFiles, WithoutAFolderLinesAreDroppedAndTheEnvironmentFolderIsKept)
     EXPECT_EQ(contents(files[0]), "kept\n");
 }
 
-TEST(TraceFiles, AMissingFolderUsesUpACounterValuePerAttempt)
-{
+TEST(TraceFiles, AMissingFolderUsesUpACounterValuePerAttempt) {
     vemla_test::TempFolder root;
     const auto folder = root.path() / "later";
     TraceFileWriter writer(folder.string());

@@ -21,7 +21,8 @@ TEST(ValueFormatter, ReadDisplaySettings) {
 
 TEST(ValueFormatter, DefaultsFallThroughToTheStandardConversion) {
     const ValueFormatter f;
-    EXPECT_EQ(f.Format(std::numeric_limits<double>::quiet_NaN()), std::to_string(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_EQ(f.Format(std::numeric_limits<double>::quiet_NaN()),
+              std::to_string(std::numeric_limits<double>::quiet_NaN()));
     EXPECT_EQ(f.Format(std::numeric_limits<float>::infinity()), std::to_string(std::numeric_limits<float>::infinity()));
     EXPECT_EQ(f.Format(-2.25), "-2.250000");
     EXPECT_EQ(f.Format(true), "1");

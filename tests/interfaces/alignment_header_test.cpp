@@ -10,8 +10,7 @@ TEST(AlignmentHeader, ReadsAndKeyTypesComeWithIt) {
     read.m_datasets.emplace(dataset::sequence, bass::data_wrappers::DataView(std::string("AC")));
     read.m_datasets.emplace(dataset::qstring, bass::data_wrappers::DataView(std::string("!!")));
     EXPECT_EQ(read.m_metadata.get<read_data::strand_id>(), "s1");
-    const auto lines =
-            interfaces::ReadAlignmentHelper::extract_sam_and_bed_lines_from_read_holder(read, 0, false);
+    const auto lines = interfaces::ReadAlignmentHelper::extract_sam_and_bed_lines_from_read_holder(read, 0, false);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].sam_line, "s1\t4\t*\t0\t0\t*\t*\t0\t2\tAC\t!!");
 }

@@ -47,7 +47,7 @@ TEST(MeanQscore, ShiftAndScaleCountOnlyAsFloats) {
     const std::string qualities(20, static_cast<char>(53));  // phred 20
     ReadHolder read;
     read.m_datasets.emplace(qstring, DataView(std::string(qualities)));
-    read.m_metadata.insert("qscore_shift", 5.0);  // double: ignored
+    read.m_metadata.insert("qscore_shift", 5.0);         // double: ignored
     read.m_metadata.insert("qscore_scale", int32_t(2));  // integer: ignored
     read.m_metadata.insert("mean_qscore", std::string("stale"));
     read.recalculate_mean_qscore();

@@ -86,10 +86,9 @@ std::string server_line(const std::string& name, const std::string& genome) {
 }
 
 std::vector<ReadAlignmentHelper::AlignmentSamLine> sam_lines(const ReadHolder& read,
-                                                            uint8_t threshold = 0,
-                                                            bool with_moves = true) {
-    return ReadAlignmentHelper::extract_sam_and_bed_lines_from_read_holder(read, threshold,
-                                                                           with_moves);
+                                                             uint8_t threshold = 0,
+                                                             bool with_moves = true) {
+    return ReadAlignmentHelper::extract_sam_and_bed_lines_from_read_holder(read, threshold, with_moves);
 }
 
 template <typename F>
@@ -177,8 +176,7 @@ TEST(AlignmentTable, CopyFromReadNeedsATableOf320ByteRows) {
     const DataTable proper = ReadAlignmentHelper::create_alignment_table(1);
     DataTable retyped;
     for (const auto& field : proper.fields) {
-        retyped.add_field(field.name, field.name == "BedHits" ? DataSetType::float32 : field.type,
-                          field.size);
+        retyped.add_field(field.name, field.name == "BedHits" ? DataSetType::float32 : field.type, field.size);
     }
     retyped.row_size = 320;
     retyped.num_rows = 1;
@@ -287,8 +285,7 @@ TEST(AlignmentLines, BedLinesAreHandedOutByEachRowsBedHits) {
     EXPECT_EQ(entries[2].sam_line, "s3");
     EXPECT_TRUE(entries[2].bed_lines.empty());
 
-    EXPECT_TRUE(ReadAlignmentHelper::extract_alignment_sam_and_bed_lines_from_read_holder(ReadHolder())
-                        .empty());
+    EXPECT_TRUE(ReadAlignmentHelper::extract_alignment_sam_and_bed_lines_from_read_holder(ReadHolder()).empty());
 }
 
 TEST(AlignmentLines, MissingLinesAreEmptyAndHugeBedHitsStayWithinTheText) {
@@ -351,8 +348,7 @@ TEST(SamOutput, AlignedReadKeepsServerLinesAndTagsOnlyTheFirst) {
     const std::string second = server_line("strand_7", "chr2");
     read.m_metadata.insert("alignment_sam_record", first + "\n" + second + "\n");
     read.m_metadata.insert("alignment_bed_lines", std::string("chr1\t10\t15\nchr2\t39\t44\n"));
-    add_modifications(read, {0, 0, 0, 0, 0,  0, 0, 77, 0, 0,  0, 0, 0, 0, 0,  0, 0, 0, 0, 0,
-                             0, 0, 9, 0, 0});
+    add_modifications(read, {0, 0, 0, 0, 0, 0, 0, 77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0});
     read.m_datasets.emplace(dataset::movement, DataView(std::vector<uint8_t>{1, 0, 200}));
 
     const auto entries = sam_lines(read, 50);

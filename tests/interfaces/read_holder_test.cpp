@@ -101,12 +101,25 @@ TEST(ReadHolder, GetByNameRendersEveryType) {
     m.insert("text", std::string("hello"));
     m.insert("empty_text", std::string());
 
-    const std::vector<std::pair<std::string, std::string>> expected{
-        {"bool_true", "TRUE"}, {"bool_false", "FALSE"}, {"float", "2.500000"},
-        {"double", "0.125000"}, {"nan", "0"}, {"inf", "0"}, {"minus_inf", "0"},
-        {"i8", "-5"}, {"u8", "200"}, {"i16", "-300"}, {"u16", "60000"}, {"i32", "-7"},
-        {"u32", "4000000000"}, {"i64", "-9000000000"}, {"u64", "18446744073709551615"},
-        {"text", "hello"}, {"empty_text", ""}, {"absent", ""}, {"sequence", ""}};
+    const std::vector<std::pair<std::string, std::string>> expected{{"bool_true", "TRUE"},
+                                                                    {"bool_false", "FALSE"},
+                                                                    {"float", "2.500000"},
+                                                                    {"double", "0.125000"},
+                                                                    {"nan", "0"},
+                                                                    {"inf", "0"},
+                                                                    {"minus_inf", "0"},
+                                                                    {"i8", "-5"},
+                                                                    {"u8", "200"},
+                                                                    {"i16", "-300"},
+                                                                    {"u16", "60000"},
+                                                                    {"i32", "-7"},
+                                                                    {"u32", "4000000000"},
+                                                                    {"i64", "-9000000000"},
+                                                                    {"u64", "18446744073709551615"},
+                                                                    {"text", "hello"},
+                                                                    {"empty_text", ""},
+                                                                    {"absent", ""},
+                                                                    {"sequence", ""}};
     read.m_datasets.emplace(sequence, DataView(std::string("ACGT")));
     for (const auto& [key, text] : expected) {
         EXPECT_EQ(read.get_by_name(key), text) << key;

@@ -121,12 +121,12 @@ std::string content_snapshot(const ReadHolder& read) {
     text << read.m_read_tag << '/' << read.m_sub_tag << '/' << read.m_priority << '/';
     read.m_metadata.write_to_stream(text);
     for (const auto& [id, view] : read.m_datasets) {
-        text << '|' << id << ':' << static_cast<int>(view.info.type) << ':' << view.info.count << ':'
-             << view.info.size1 << 'x' << view.info.size2 << ':';
+        text << '|' << id << ':' << static_cast<int>(view.info.type) << ':' << view.info.count << ':' << view.info.size1
+             << 'x' << view.info.size2 << ':';
         view.metadata.write_to_stream(text);
         const auto* bytes = static_cast<const char*>(view.data);
         const uint64_t size = view.info.type == DataSetType::string ? view.string->size()
-                                                                     : view.info.count * view.info.element_size;
+                                                                    : view.info.count * view.info.element_size;
         text << test_support::to_hex(std::string(bytes, bytes + size));
     }
     return text.str();
@@ -167,8 +167,8 @@ uint64_t split_event(const std::vector<uint8_t>& moves, uint64_t position) {
 TEST(SubReads, DerivedIdentifiersMatchPythonUuid5) {
     ReadHolder parent;
     parent.m_sub_tag_counter = std::make_shared<std::atomic<uint64_t>>(0);
-    const std::vector<std::string> parents{"", "a", "0ad7c5e2-65b4-4b26-8f33-6d3b1ef52f0b",
-                                           "read with spaces", std::string("caf\xc3\xa9")};
+    const std::vector<std::string> parents{"", "a", "0ad7c5e2-65b4-4b26-8f33-6d3b1ef52f0b", "read with spaces",
+                                           std::string("caf\xc3\xa9")};
     std::vector<std::pair<std::string, std::string>> requests;
     std::vector<std::string> ours;
     for (const auto& id : parents) {
@@ -419,22 +419,28 @@ TEST(SubReads, AFailedSplitLeavesTheReadUnchanged) {
         uint64_t position;
     };
     const std::vector<Case> cases{
-        {"position past the end", [](ReadHolder&) {}, 13},
-        {"base mods of the wrong type",
-         [](ReadHolder& r) { r.m_datasets.at(base_mod_probs) = DataView(std::vector<float>(60)); }, 5},
-        {"base mods shorter than the sequence",
-         [](ReadHolder& r) { r.m_datasets.at(base_mod_probs) = DataView(std::vector<uint8_t>(59)); }, 5},
-        {"moves of the wrong type", [](ReadHolder& r) { r.m_datasets.at(movement) = DataView(std::vector<float>(3)); }, 5},
-        {"no moves", [](ReadHolder& r) { r.m_datasets.erase(movement); }, 5},
-        {"moves short of the position",
-         [](ReadHolder& r) { r.m_datasets.at(movement) = DataView(std::vector<uint8_t>{1, 1}); }, 5},
-        {"zero state size", [](ReadHolder& r) { r.m_metadata.insert("state_size", uint64_t(0)); }, 5},
-        {"state data too short", [](ReadHolder& r) { r.m_datasets.at(state_data) = DataView(std::vector<float>(3)); }, 5},
-        {"ragged flip-flop trace",
-         [](ReadHolder& r) { r.m_datasets.at(flipflop_trace) = DataView(std::vector<uint8_t>(9)); }, 0},
-        {"no trimmed_events", [](ReadHolder& r) { r.m_metadata.remove("trimmed_events"); }, 5},
-        {"sequence is not text", [](ReadHolder& r) { r.m_datasets.at(sequence) = DataView(std::vector<uint8_t>(12)); }, 5},
-        {"no counter", [](ReadHolder& r) { r.m_sub_tag_counter.reset(); }, 5},
+            {"position past the end", [](ReadHolder&) {}, 13},
+            {"base mods of the wrong type",
+             [](ReadHolder& r) { r.m_datasets.at(base_mod_probs) = DataView(std::vector<float>(60)); }, 5},
+            {"base mods shorter than the sequence",
+             [](ReadHolder& r) { r.m_datasets.at(base_mod_probs) = DataView(std::vector<uint8_t>(59)); }, 5},
+            {"moves of the wrong type",
+             [](ReadHolder& r) { r.m_datasets.at(movement) = DataView(std::vector<float>(3)); }, 5},
+            {"no moves", [](ReadHolder& r) { r.m_datasets.erase(movement); }, 5},
+            {"moves short of the position",
+             [](ReadHolder& r) {
+                 r.m_datasets.at(movement) = DataView(std::vector<uint8_t>{1, 1});
+             },
+             5},
+            {"zero state size", [](ReadHolder& r) { r.m_metadata.insert("state_size", uint64_t(0)); }, 5},
+            {"state data too short",
+             [](ReadHolder& r) { r.m_datasets.at(state_data) = DataView(std::vector<float>(3)); }, 5},
+            {"ragged flip-flop trace",
+             [](ReadHolder& r) { r.m_datasets.at(flipflop_trace) = DataView(std::vector<uint8_t>(9)); }, 0},
+            {"no trimmed_events", [](ReadHolder& r) { r.m_metadata.remove("trimmed_events"); }, 5},
+            {"sequence is not text",
+             [](ReadHolder& r) { r.m_datasets.at(sequence) = DataView(std::vector<uint8_t>(12)); }, 5},
+            {"no counter", [](ReadHolder& r) { r.m_sub_tag_counter.reset(); }, 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

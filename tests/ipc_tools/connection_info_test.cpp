@@ -93,9 +93,7 @@ bass::data_wrappers::Metadata all_options_set() {
 
 class CurrentDirectory {
 public:
-    explicit CurrentDirectory(const fs::path& path) : m_previous(fs::current_path()) {
-        fs::current_path(path);
-    }
+    explicit CurrentDirectory(const fs::path& path) : m_previous(fs::current_path()) { fs::current_path(path); }
     ~CurrentDirectory() { fs::current_path(m_previous); }
 
 private:
@@ -186,8 +184,8 @@ TEST(ConnectionString, FloatsIgnoreTheProcessLocale) {
     // where the locale sources are not installed.
     const fs::path folder = fs::temp_directory_path() / fs::unique_path("vemla-locale-%%%%%%%%");
     fs::create_directories(folder);
-    const std::string command = "localedef -c -i de_DE -f UTF-8 '" +
-                                (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+    const std::string command = "localedef -c -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() +
+                                "' >/dev/null 2>&1";
     const int built = std::system(command.c_str());
     setenv("LOCPATH", folder.c_str(), 1);
     const char* set = built == 0 ? std::setlocale(LC_ALL, "de_DE.UTF-8") : nullptr;
@@ -255,8 +253,7 @@ TEST(ConnectionString, SeparatorsInsideNamesOrValuesAreRefused) {
 }
 
 TEST(ConnectionString, RelativePathsBecomeTheCanonicalPathsTheLoadRequestsUse) {
-    const fs::path folder = fs::canonical(fs::temp_directory_path()) /
-                            fs::unique_path("vemla-paths-%%%%%%%%");
+    const fs::path folder = fs::canonical(fs::temp_directory_path()) / fs::unique_path("vemla-paths-%%%%%%%%");
     fs::create_directories(folder / "refs");
     std::ofstream(folder / "refs" / "genome.mmi") << "index";
     std::ofstream(folder / "targets.bed") << "chr1\t1\t2\n";
@@ -326,15 +323,13 @@ TEST(ConnectionStringParse, DefaultsAndFailures) {
     {
         const auto [ok, info] = ConnectionInfo::parse("cfg:>timeout_interval=x", error);
         EXPECT_FALSE(ok);
-        EXPECT_EQ(error,
-                  "Failed to parse barcoding options in connection string: >timeout_interval=x");
+        EXPECT_EQ(error, "Failed to parse barcoding options in connection string: >timeout_interval=x");
     }
     {
         // Only the first line is read; unregistered keys are ignored; an
         // unreadable number reads as 0.
         const auto [ok, info] = ConnectionInfo::parse(
-                "cfg:>client_name=n>foo=1>num_extra_bases_trim=z>detect_adapter=1\n>post_out=1",
-                error);
+                "cfg:>client_name=n>foo=1>num_extra_bases_trim=z>detect_adapter=1\n>post_out=1", error);
         ASSERT_TRUE(ok);
         EXPECT_EQ(info.client_name, "n");
         EXPECT_FALSE(info.params.exists("foo"));

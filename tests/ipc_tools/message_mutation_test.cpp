@@ -84,10 +84,10 @@ void walk(const vemla_ipc::BarcodingResultData* r, Sink& s) {
 
 void walk(const vemla_ipc::CalledBlockData* c, Sink& s) {
     if (!c) return;
-    s.add(uint64_t(c->total_positions()) + c->block_positions() + c->sequence_length() +
-          c->state_size() + c->label_length() + c->model_stride() + c->trimmed_samples());
-    for (float v : {c->call_score(), c->mean_qscore(), c->stay_prob(), c->step_prob(),
-                    c->skip_prob(), c->median(), c->med_abs_dev()}) {
+    s.add(uint64_t(c->total_positions()) + c->block_positions() + c->sequence_length() + c->state_size() +
+          c->label_length() + c->model_stride() + c->trimmed_samples());
+    for (float v : {c->call_score(), c->mean_qscore(), c->stay_prob(), c->step_prob(), c->skip_prob(), c->median(),
+                    c->med_abs_dev()}) {
         s.add(v);
     }
     s.add(c->sequence());
@@ -124,8 +124,8 @@ void walk(const vemla_ipc::CalledBlockData* c, Sink& s) {
         s.add(row->Genome());
         s.add(row->sam_record());
         s.add(row->bed_lines());
-        s.add(uint64_t(row->GenomeStart()) + row->GenomeEnd() + row->NumCorrect() +
-              row->MappingQuality() + row->Direction() + row->IsSecondary());
+        s.add(uint64_t(row->GenomeStart()) + row->GenomeEnd() + row->NumCorrect() + row->MappingQuality() +
+              row->Direction() + row->IsSecondary());
         s.add(row->Coverage());
     }
 }
@@ -193,8 +193,13 @@ std::vector<uint8_t> mutate(const std::vector<uint8_t>& original, std::mt19937& 
             bytes.resize(pick(bytes.size()));
             break;
         case 2: {  // an offset, length or vtable entry replaced by a hostile value
-            const uint32_t hostile[] = {0u,          1u,          0x7FFFFFFFu, 0xFFFFFFFFu,
-                                        0x80000000u, 0xFFFFFFFCu, static_cast<uint32_t>(bytes.size()),
+            const uint32_t hostile[] = {0u,
+                                        1u,
+                                        0x7FFFFFFFu,
+                                        0xFFFFFFFFu,
+                                        0x80000000u,
+                                        0xFFFFFFFCu,
+                                        static_cast<uint32_t>(bytes.size()),
                                         static_cast<uint32_t>(rng())};
             const std::size_t at = pick(bytes.size() / 4) * 4;
             const uint32_t value = hostile[pick(std::size(hostile))];

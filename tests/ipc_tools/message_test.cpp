@@ -78,13 +78,11 @@ zmq::message_t frame_of(const flatbuffers::FlatBufferBuilder& builder) {
 
 // Raw slot access, so checks do not depend on the generated accessors.
 const flatbuffers::Table* content_table(const vemla_ipc::MessageData* root) {
-    return reinterpret_cast<const flatbuffers::Table*>(root)->GetPointer<const flatbuffers::Table*>(
-            4 + 2 * 3);
+    return reinterpret_cast<const flatbuffers::Table*>(root)->GetPointer<const flatbuffers::Table*>(4 + 2 * 3);
 }
 
 // Finishes a MessageData with the given content type and content.
-void finish_root(flatbuffers::FlatBufferBuilder& builder, uint8_t content_type,
-                 flatbuffers::Offset<void> content) {
+void finish_root(flatbuffers::FlatBufferBuilder& builder, uint8_t content_type, flatbuffers::Offset<void> content) {
     const vemla_ipc::ProtocolVersion version{11, 0, 0};
     vemla_ipc::MessageDataBuilder root(builder);
     root.add_version(&version);
@@ -137,8 +135,7 @@ TEST(MessageKinds, EverySimpleKindRoundTripsAndEveryOtherKindThrows) {
         ASSERT_NE(content, nullptr);
         EXPECT_EQ(content->GetField<int32_t>(4, 0), kind->wire_value);
         EXPECT_EQ(content->GetField<uint32_t>(6, 0), 0xA1B2C3D4u);
-        EXPECT_EQ(ipc_tools::wire::as_string(content->GetPointer<const flatbuffers::String*>(8)),
-                  "some text");
+        EXPECT_EQ(ipc_tools::wire::as_string(content->GetPointer<const flatbuffers::String*>(8)), "some text");
         EXPECT_EQ(ipc_tools::wire::as_string(root->client_id()), "client-7");
         const auto version = received.get_protocol_version();
         EXPECT_EQ(version.major(), 11u);
@@ -156,8 +153,7 @@ TEST(MessageKinds, NamesAreDistinctAndOutOfRangeIsUnknown) {
     EXPECT_EQ(names.count("<unknown>"), 0u);
     EXPECT_EQ(ipc_tools::message_type_as_string(static_cast<MessageType>(41)), "<unknown>");
     EXPECT_EQ(ipc_tools::message_type_as_string(static_cast<MessageType>(-1)), "<unknown>");
-    EXPECT_EQ(ipc_tools::message_type_as_string(static_cast<MessageType>(25)),
-              "CLIENT_NOT_RECOGNISED");
+    EXPECT_EQ(ipc_tools::message_type_as_string(static_cast<MessageType>(25)), "CLIENT_NOT_RECOGNISED");
     EXPECT_EQ(ipc_tools::message_type_as_string(MessageType::UNSET), "UNSET");
     EXPECT_EQ(ipc_tools::message_type_as_string(MessageType::REQUEST_FAILED), "REQUEST_FAILED");
     EXPECT_EQ(ipc_tools::current_version_as_string(), "11.0.0");
@@ -251,14 +247,12 @@ TEST(MessageReceive, ContentTypeClassification) {
 TEST(MessageReceive, ReadBlockKinds) {
     for (int32_t wire = 0; wire <= 4; ++wire) {
         flatbuffers::FlatBufferBuilder builder;
-        const auto block = vemla_ipc::CreateReadBlockData(
-                builder, static_cast<vemla_ipc::ReadBlockType>(wire), 9);
+        const auto block = vemla_ipc::CreateReadBlockData(builder, static_cast<vemla_ipc::ReadBlockType>(wire), 9);
         finish_root(builder, 3, block.Union());
         auto frame = frame_of(builder);
-        const MessageType expected[] = {MessageType::PASS_FIRST_RAW_BLOCK,
-                                        MessageType::PASS_NEXT_RAW_BLOCK,
-                                        MessageType::RETURN_FIRST_CALLED_BLOCK,
-                                        MessageType::RETURN_NEXT_CALLED_BLOCK, MessageType::UNSET};
+        const MessageType expected[] = {MessageType::PASS_FIRST_RAW_BLOCK, MessageType::PASS_NEXT_RAW_BLOCK,
+                                        MessageType::RETURN_FIRST_CALLED_BLOCK, MessageType::RETURN_NEXT_CALLED_BLOCK,
+                                        MessageType::UNSET};
         EXPECT_EQ(Message(frame).type, expected[wire]);
     }
 }
@@ -366,16 +360,13 @@ TEST(MessageBody, ProtocolVersionAbsentReadsZero) {
 }
 
 TEST(QueryMessages, CodeTravelsInValueAndReadsBackClamped) {
-    const Message query =
-            ipc_tools::create_query_request(ipc_tools::QueryCode::server_internal_state, "");
+    const Message query = ipc_tools::create_query_request(ipc_tools::QueryCode::server_internal_state, "");
     ASSERT_EQ(query.type, MessageType::QUERY);
     EXPECT_EQ(ipc_tools::get_query_code(query), ipc_tools::QueryCode::server_internal_state);
     EXPECT_EQ(query.get_message_data()->content_as_SimpleRequestData()->value(), 1u);
 
-    EXPECT_EQ(ipc_tools::get_query_code(Message(MessageType::QUERY, "", 7, "")),
-              ipc_tools::QueryCode::unknown);
-    EXPECT_EQ(ipc_tools::get_query_code(Message(MessageType::QUERY, "", 0, "")),
-              ipc_tools::QueryCode::undefined);
+    EXPECT_EQ(ipc_tools::get_query_code(Message(MessageType::QUERY, "", 7, "")), ipc_tools::QueryCode::unknown);
+    EXPECT_EQ(ipc_tools::get_query_code(Message(MessageType::QUERY, "", 0, "")), ipc_tools::QueryCode::undefined);
 }
 
 TEST(QueryMessages, ContractViolationsThrowLogicError) {
@@ -387,6 +378,5 @@ TEST(QueryMessages, ContractViolationsThrowLogicError) {
                      "Contract violation. The query code for a QUERY request message may not be "
                      "undefined");
     }
-    EXPECT_THROW(ipc_tools::get_query_code(Message(MessageType::RESPONSE, "", 1, "")),
-                 std::logic_error);
+    EXPECT_THROW(ipc_tools::get_query_code(Message(MessageType::RESPONSE, "", 1, "")), std::logic_error);
 }

@@ -79,7 +79,9 @@ std::string error_text_of(RequestBroker& broker, Message request) {
     return "<no error>";
 }
 
-Message connect_request() { return Message(MessageType::CONNECT, "", 2, "cfg:>timeout_interval=100"); }
+Message connect_request() {
+    return Message(MessageType::CONNECT, "", 2, "cfg:>timeout_interval=100");
+}
 
 constexpr uint32_t SHORT_TIMEOUT_MS = 20;
 constexpr uint32_t LONG_TIMEOUT_MS = 5000;
@@ -170,8 +172,7 @@ TEST(RequestBrokerTimeout, SilentPeerTimesOutAfterFourPolls) {
     RequestBroker broker;
     broker.prepare_connection(peer.host_and_port(), SHORT_TIMEOUT_MS);
     trace_lines->clear();
-    EXPECT_EQ(error_text_of<TimeoutError>(broker, connect_request()),
-              "Timeout waiting for reply to request: CONNECT");
+    EXPECT_EQ(error_text_of<TimeoutError>(broker, connect_request()), "Timeout waiting for reply to request: CONNECT");
     EXPECT_EQ(trace_lines->poll_count(), 4u);
 }
 
@@ -390,12 +391,10 @@ TEST(RequestBrokerRecovery, SendingAgainBeforeResetIsRefusedBySocket) {
     ScriptedPeer peer(silent());
     RequestBroker broker;
     broker.prepare_connection(peer.host_and_port(), SHORT_TIMEOUT_MS);
-    EXPECT_EQ(error_text_of<TimeoutError>(broker, connect_request()),
-              "Timeout waiting for reply to request: CONNECT");
+    EXPECT_EQ(error_text_of<TimeoutError>(broker, connect_request()), "Timeout waiting for reply to request: CONNECT");
     Message request = connect_request();
     Message reply;
     EXPECT_THROW(broker.send_request(request, reply), zmq::error_t);
     broker.reset();
-    EXPECT_EQ(error_text_of<TimeoutError>(broker, connect_request()),
-              "Timeout waiting for reply to request: CONNECT");
+    EXPECT_EQ(error_text_of<TimeoutError>(broker, connect_request()), "Timeout waiting for reply to request: CONNECT");
 }

@@ -9,7 +9,9 @@ namespace {
 using flatbuffers::FlatBufferBuilder;
 using flatbuffers::Offset;
 
-Bytes finish(FlatBufferBuilder& b, vemla_ipc::Content content_type, Offset<void> content,
+Bytes finish(FlatBufferBuilder& b,
+             vemla_ipc::Content content_type,
+             Offset<void> content,
              const std::string& client_id) {
     const auto id = client_id.empty() ? Offset<flatbuffers::String>() : b.CreateString(client_id);
     const auto root = vemla_ipc::CreateMessageData(b, &current_version(), id, content_type, content);
@@ -18,8 +20,7 @@ Bytes finish(FlatBufferBuilder& b, vemla_ipc::Content content_type, Offset<void>
 }
 
 Offset<vemla_ipc::SequenceMatchData> match(FlatBufferBuilder& b, const std::string& prefix) {
-    return vemla_ipc::CreateSequenceMatchDataDirect(b, (prefix + "_id").c_str(), "ACGTACGT",
-                                                    "ACGTTCGT", 42.5f, 17);
+    return vemla_ipc::CreateSequenceMatchDataDirect(b, (prefix + "_id").c_str(), "ACGTACGT", "ACGTTCGT", 42.5f, 17);
 }
 
 Offset<vemla_ipc::MidMatchData> mid(FlatBufferBuilder& b, const std::string& prefix) {
@@ -37,10 +38,10 @@ Offset<vemla_ipc::BarcodingResultData> barcoding(FlatBufferBuilder& b) {
     const auto adapter_mid = mid(b, "adapter_mid");
     const auto primer_front = match(b, "primer_front");
     const auto primer_rear = match(b, "primer_rear");
-    return vemla_ipc::CreateBarcodingResultDataDirect(
-            b, 10, 20, "barcode01_full", "barcode01", "KIT-1", "var1", 91.5f, front, rear,
-            mid_front, mid_rear, "inner_f", 60.0f, "inner_r", 61.0f, lamp, adapter_front,
-            adapter_rear, adapter_mid, primer_front, primer_rear);
+    return vemla_ipc::CreateBarcodingResultDataDirect(b, 10, 20, "barcode01_full", "barcode01", "KIT-1", "var1", 91.5f,
+                                                      front, rear, mid_front, mid_rear, "inner_f", 60.0f, "inner_r",
+                                                      61.0f, lamp, adapter_front, adapter_rear, adapter_mid,
+                                                      primer_front, primer_rear);
 }
 
 }  // namespace
@@ -79,9 +80,8 @@ Bytes called_block_frame(bool run_length) {
         const std::vector<float> weight{7.0f, 8.0f, 9.0f};
         const std::vector<uint32_t> index{0, 5, 9};
         const std::vector<uint32_t> runlength{5, 4, 3};
-        events = vemla_ipc::CreateRunLengthDataDirect(b, 3, &bases, &scale, &shape, &weight,
-                                                      &index, &runlength)
-                         .Union();
+        events =
+                vemla_ipc::CreateRunLengthDataDirect(b, 3, &bases, &scale, &shape, &weight, &index, &runlength).Union();
         event_type = vemla_ipc::EventData_RunLengthData;
     } else {
         const std::vector<uint8_t> moves{1, 0, 1, 1};
@@ -101,31 +101,26 @@ Bytes called_block_frame(bool run_length) {
     for (int i = 0; i < 2; ++i) {
         rows.push_back(vemla_ipc::CreateAlignmentRowDataDirect(
                 b, "chr1", 100, 200, 0, 100, 100, 1, 2, 97, 95, 0.9f, 0.95f, 0.96f, 60,
-                "read\t0\tchr1\t101\t60\t4M\t*\t0\t0\tACGT\t!!!!", i, "chr1\t100\t200", 1, 60,
-                i == 1, false));
+                "read\t0\tchr1\t101\t60\t4M\t*\t0\t0\tACGT\t!!!!", i, "chr1\t100\t200", 1, 60, i == 1, false));
     }
     const auto called = vemla_ipc::CreateCalledBlockDataDirect(
-            b, 4, 4, 4, 2, 10.5f, 12.5f, 0.1f, 0.8f, 0.1f, 85.0f, 10.0f, 4, 5, 12, "ACGT",
-            "!#%'", "dna", scaling, event_type, events, base_mods, &state, barcode, &rows,
-            "model-1.0");
-    const auto block = vemla_ipc::CreateReadBlockDataDirect(
-            b, vemla_ipc::ReadBlockType_RETURN_FIRST_CALLED_BLOCK, 77, 0, 1, 4000, 4.0f, 0.25f,
-            "read-0001", nullptr, called, 0, 0, "strand-0001", 1000);
+            b, 4, 4, 4, 2, 10.5f, 12.5f, 0.1f, 0.8f, 0.1f, 85.0f, 10.0f, 4, 5, 12, "ACGT", "!#%'", "dna", scaling,
+            event_type, events, base_mods, &state, barcode, &rows, "model-1.0");
+    const auto block = vemla_ipc::CreateReadBlockDataDirect(b, vemla_ipc::ReadBlockType_RETURN_FIRST_CALLED_BLOCK, 77,
+                                                            0, 1, 4000, 4.0f, 0.25f, "read-0001", nullptr, called, 0, 0,
+                                                            "strand-0001", 1000);
     return finish(b, vemla_ipc::Content_ReadBlockData, block.Union(), "conn-1");
 }
 
 Bytes config_list_frame() {
     FlatBufferBuilder b;
     const std::vector<Offset<vemla_ipc::BasecallConfigData>> configs{
-            vemla_ipc::CreateBasecallConfigDataDirect(b, 1.0f, 2.0f, 3.0f, 4.0f, 5, 4, "cfg_a",
-                                                      "crf", "v1")};
+            vemla_ipc::CreateBasecallConfigDataDirect(b, 1.0f, 2.0f, 3.0f, 4.0f, 5, 4, "cfg_a", "crf", "v1")};
     const std::vector<Offset<vemla_ipc::AlignmentIndexData>> indices{
             vemla_ipc::CreateAlignmentIndexDataDirect(b, "/ref/index.mmi", "@SQ\tSN:chr1\tLN:10\n")};
     const std::vector<Offset<vemla_ipc::BarcodeKitDefinition>> kits{
-            vemla_ipc::CreateBarcodeKitDefinitionDirect(b, "KIT-1", true, false, true, 1, 12, 1, 96,
-                                                        "barcode%02i")};
-    const std::vector<flatbuffers::Offset<flatbuffers::String>> targets{b.CreateString("t1"),
-                                                                        b.CreateString("t2")};
+            vemla_ipc::CreateBarcodeKitDefinitionDirect(b, "KIT-1", true, false, true, 1, 12, 1, 96, "barcode%02i")};
+    const std::vector<flatbuffers::Offset<flatbuffers::String>> targets{b.CreateString("t1"), b.CreateString("t2")};
     const std::vector<Offset<vemla_ipc::LampKitDefinition>> lamps{
             vemla_ipc::CreateLampKitDefinitionDirect(b, "LAMP-1", 1, 8, "FIP%02i", &targets)};
     const auto list = vemla_ipc::CreateConfigListDataDirect(b, &configs, &indices, &kits, &lamps);
@@ -134,8 +129,8 @@ Bytes config_list_frame() {
 
 Bytes server_stats_frame() {
     FlatBufferBuilder b;
-    const std::vector<Offset<vemla_ipc::ClientStatsData>> clients{
-            vemla_ipc::CreateClientStatsData(b, 10, 9), vemla_ipc::CreateClientStatsData(b, 3, 3)};
+    const std::vector<Offset<vemla_ipc::ClientStatsData>> clients{vemla_ipc::CreateClientStatsData(b, 10, 9),
+                                                                  vemla_ipc::CreateClientStatsData(b, 3, 3)};
     const auto stats = vemla_ipc::CreateServerStatsDirect(b, 100, 90, 10, 9, &clients);
     return finish(b, vemla_ipc::Content_ServerStats, stats.Union(), "");
 }

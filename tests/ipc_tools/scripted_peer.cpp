@@ -10,7 +10,7 @@ Frame simple_reply(MessageType type, uint32_t value, const std::string& text) {
 }
 
 ScriptedPeer::ScriptedPeer(Handler handler, const std::string& endpoint)
-        : m_handler(std::move(handler)), m_context(1), m_socket(m_context, zmq::socket_type::router) {
+    : m_handler(std::move(handler)), m_context(1), m_socket(m_context, zmq::socket_type::router) {
     m_socket.set(zmq::sockopt::linger, 0);
     m_socket.bind(endpoint);
     m_endpoint = m_socket.get(zmq::sockopt::last_endpoint);
@@ -23,9 +23,13 @@ ScriptedPeer::~ScriptedPeer() {
     m_socket.close();
 }
 
-std::string ScriptedPeer::host_and_port() const { return m_endpoint.substr(std::string("tcp://").size()); }
+std::string ScriptedPeer::host_and_port() const {
+    return m_endpoint.substr(std::string("tcp://").size());
+}
 
-std::string ScriptedPeer::port() const { return m_endpoint.substr(m_endpoint.rfind(':') + 1); }
+std::string ScriptedPeer::port() const {
+    return m_endpoint.substr(m_endpoint.rfind(':') + 1);
+}
 
 std::vector<ReceivedRequest> ScriptedPeer::requests() {
     std::lock_guard<std::mutex> lock(m_mutex);

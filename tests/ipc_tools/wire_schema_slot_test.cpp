@@ -39,8 +39,7 @@ public:
         const int vtable_slots = (flatbuffers::ReadScalar<flatbuffers::voffset_t>(vtable) - 4) / 2;
         EXPECT_EQ(vtable_slots, m_slot_count) << "slots in the vtable";
         for (int slot = 0; slot < vtable_slots; ++slot) {
-            const auto field_offset =
-                    flatbuffers::ReadScalar<flatbuffers::voffset_t>(vtable + slot_offset(slot));
+            const auto field_offset = flatbuffers::ReadScalar<flatbuffers::voffset_t>(vtable + slot_offset(slot));
             if (field_offset != 0) {
                 EXPECT_TRUE(m_seen.count(slot)) << "slot " << slot << " written but not audited";
             }
@@ -77,8 +76,8 @@ public:
 
     SlotAudit& strings(int slot, const std::vector<std::string>& expected) {
         mark(slot);
-        const auto* values = m_table->GetPointer<
-                const flatbuffers::Vector<Offset<flatbuffers::String>>*>(slot_offset(slot));
+        const auto* values =
+                m_table->GetPointer<const flatbuffers::Vector<Offset<flatbuffers::String>>*>(slot_offset(slot));
         EXPECT_NE(values, nullptr) << "slot " << slot;
         if (values != nullptr) {
             std::vector<std::string> got;
@@ -104,8 +103,7 @@ public:
     // A vector of sub-tables; each checked by its first uint32 slot.
     SlotAudit& tables(int slot, const std::vector<uint32_t>& markers) {
         mark(slot);
-        const auto* subs =
-                m_table->GetPointer<const flatbuffers::Vector<Offset<Table>>*>(slot_offset(slot));
+        const auto* subs = m_table->GetPointer<const flatbuffers::Vector<Offset<Table>>*>(slot_offset(slot));
         EXPECT_NE(subs, nullptr) << "slot " << slot;
         if (subs != nullptr) {
             std::vector<uint32_t> got;
@@ -160,9 +158,8 @@ Offset<T> as(Offset<vemla_ipc::ClientStatsData> offset) {
     return Offset<T>(offset.o);
 }
 
-#define EXPECT_FIELD_TYPE(Table, field, Type)                                                  \
-    static_assert(std::is_same_v<decltype(std::declval<const vemla_ipc::Table&>().field()), \
-                                 Type>,                                                        \
+#define EXPECT_FIELD_TYPE(Table, field, Type)                                                      \
+    static_assert(std::is_same_v<decltype(std::declval<const vemla_ipc::Table&>().field()), Type>, \
                   #Table "." #field " has the wrong type")
 
 }  // namespace
@@ -410,8 +407,7 @@ TEST(WireSchema, ServerStats) {
             .scalar<uint64_t>(2, 0x0300000000000003ull)
             .scalar<uint64_t>(3, 0x0400000000000004ull)
             .tables(4, {0x0F00000F, 0x0D00000D});
-    const auto* clients_vector =
-            root->GetPointer<const flatbuffers::Vector<Offset<Table>>*>(slot_offset(4));
+    const auto* clients_vector = root->GetPointer<const flatbuffers::Vector<Offset<Table>>*>(slot_offset(4));
     SlotAudit(clients_vector->Get(1), 2).scalar<uint32_t>(0, 0x0D00000D).scalar<uint32_t>(1, 0x0C00000C);
 }
 
@@ -426,8 +422,8 @@ TEST(WireSchema, CalledBlockData) {
     const auto base_mods = as<vemla_ipc::BaseModData>(marker_table(b, 0));
     const auto state = b.CreateVector(std::vector<float>{0.25f, 0.5f});
     const auto barcoding = as<vemla_ipc::BarcodingResultData>(marker_table(b, 0));
-    const auto alignments = b.CreateVector(std::vector<Offset<vemla_ipc::AlignmentRowData>>{
-            as<vemla_ipc::AlignmentRowData>(marker_table(b, 0))});
+    const auto alignments = b.CreateVector(
+            std::vector<Offset<vemla_ipc::AlignmentRowData>>{as<vemla_ipc::AlignmentRowData>(marker_table(b, 0))});
     const auto model_version = b.CreateString("model-v");
     vemla_ipc::CalledBlockDataBuilder t(b);
     t.add_total_positions(0x10000000);
@@ -488,8 +484,7 @@ TEST(WireSchema, EventData) {
     {
         FlatBufferBuilder b;
         const auto moves = b.CreateVector(std::vector<uint8_t>{1, 0, 1});
-        const std::vector<vemla_ipc::TraceRow> rows{{1, 2, 3, 4, 5, 6, 7, 8},
-                                                    {9, 10, 11, 12, 13, 14, 15, 16}};
+        const std::vector<vemla_ipc::TraceRow> rows{{1, 2, 3, 4, 5, 6, 7, 8}, {9, 10, 11, 12, 13, 14, 15, 16}};
         const auto trace = b.CreateVectorOfStructs(rows);
         const auto* root = finish_as_root(b, vemla_ipc::CreateMoveTraceData(b, moves, trace));
         SlotAudit audit(root, 2);
@@ -554,8 +549,7 @@ TEST(WireSchema, ScalingAndBaseMods) {
         const auto names = b.CreateString("6mA 5mC");
         const auto context = b.CreateString("A C");
         const auto probs = b.CreateVector(std::vector<uint8_t>{200, 100, 50});
-        SlotAudit(finish_as_root(b, vemla_ipc::CreateBaseModData(b, alphabet, names, context, probs)),
-                  4)
+        SlotAudit(finish_as_root(b, vemla_ipc::CreateBaseModData(b, alphabet, names, context, probs)), 4)
                 .string(0, "AC")
                 .string(1, "6mA 5mC")
                 .string(2, "A C")
@@ -650,9 +644,8 @@ TEST(WireSchema, BarcodingResultAndMatches) {
                 .scalar<float>(3, e.score)
                 .scalar<int32_t>(4, e.index);
     }
-    for (const Expected& e : std::vector<Expected>{{9, "bmf", 9.25f, 90000},
-                                                   {10, "bmr", 10.25f, 100000},
-                                                   {18, "am", 18.25f, 180000}}) {
+    for (const Expected& e :
+         std::vector<Expected>{{9, "bmf", 9.25f, 90000}, {10, "bmr", 10.25f, 100000}, {18, "am", 18.25f, 180000}}) {
         const auto* sub = audit.sub_table(e.slot);
         ASSERT_NE(sub, nullptr) << e.slot;
         SlotAudit(sub, 3)
@@ -662,11 +655,7 @@ TEST(WireSchema, BarcodingResultAndMatches) {
     }
     const auto* lamp_table = audit.sub_table(15);
     ASSERT_NE(lamp_table, nullptr);
-    SlotAudit(lamp_table, 4)
-            .string(0, "lamp_bc")
-            .scalar<float>(1, 15.5f)
-            .string(2, "lamp_tg")
-            .scalar<float>(3, 16.5f);
+    SlotAudit(lamp_table, 4).string(0, "lamp_bc").scalar<float>(1, 15.5f).string(2, "lamp_tg").scalar<float>(3, 16.5f);
 }
 
 TEST(WireSchema, AlignmentRowData) {

@@ -47,9 +47,9 @@ struct Figures {
     uint64_t failures_reported = 0;  // connect or finish reported a failure
     uint64_t reads_passed = 0;
     uint64_t reads_back = 0;
-    uint64_t reads_unsent = 0;       // too short to send: back at once
+    uint64_t reads_unsent = 0;  // too short to send: back at once
     uint64_t reads_missing_after_failure = 0;
-    uint64_t reads_refused = 0;      // pass_read refused them: they stayed with the caller
+    uint64_t reads_refused = 0;  // pass_read refused them: they stayed with the caller
     uint64_t server_kills = 0;
     uint64_t faults_fired = 0;
     std::map<std::string, uint64_t> faults_armed;
@@ -66,13 +66,13 @@ void violation(Figures& figures, const std::string& what) {
 class Watchdog {
 public:
     explicit Watchdog(uint64_t lifetime)
-            : m_thread([this, lifetime] {
-                  std::unique_lock<std::mutex> lock(m_mutex);
-                  if (!m_done.wait_for(lock, LIFETIME_LIMIT, [this] { return m_finished; })) {
-                      std::cout << "VIOLATION: lifetime " << lifetime << " hangs" << std::endl;
-                      std::abort();
-                  }
-              }) {}
+        : m_thread([this, lifetime] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (!m_done.wait_for(lock, LIFETIME_LIMIT, [this] { return m_finished; })) {
+                  std::cout << "VIOLATION: lifetime " << lifetime << " hangs" << std::endl;
+                  std::abort();
+              }
+          }) {}
     ~Watchdog() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -202,21 +202,21 @@ void Soak::arm_faults(Server& server) {
         uint32_t delay_ms;
     };
     const Kind kinds[] = {
-        {Fault::drop_reply, std::nullopt, 0},
-        {Fault::delay_reply, RequestKind::get_next_called_block, 300},
-        {Fault::not_ready, RequestKind::pass_first_raw_block, 0},
-        {Fault::not_ready, RequestKind::pass_next_raw_block, 0},
-        {Fault::lose_reads, RequestKind::get_first_called_block, 0},
-        {Fault::report_lost_reads, RequestKind::get_first_called_block, 0},
-        {Fault::late_return, RequestKind::get_first_called_block, 0},
-        {Fault::absent_optional_vectors, RequestKind::get_next_called_block, 0},
-        {Fault::absent_optional_vectors, RequestKind::get_first_called_block, 0},
-        {Fault::empty_extra_block, RequestKind::get_first_called_block, 0},
-        {Fault::inconsistent_called_data, RequestKind::get_next_called_block, 0},
-        {Fault::forget_clients, RequestKind::pass_next_raw_block, 0},
-        {Fault::die_and_return, std::nullopt, 400},
-        {Fault::short_frame, RequestKind::get_first_called_block, 0},
-        {Fault::claim_many_blocks, RequestKind::get_first_called_block, 0},
+            {Fault::drop_reply, std::nullopt, 0},
+            {Fault::delay_reply, RequestKind::get_next_called_block, 300},
+            {Fault::not_ready, RequestKind::pass_first_raw_block, 0},
+            {Fault::not_ready, RequestKind::pass_next_raw_block, 0},
+            {Fault::lose_reads, RequestKind::get_first_called_block, 0},
+            {Fault::report_lost_reads, RequestKind::get_first_called_block, 0},
+            {Fault::late_return, RequestKind::get_first_called_block, 0},
+            {Fault::absent_optional_vectors, RequestKind::get_next_called_block, 0},
+            {Fault::absent_optional_vectors, RequestKind::get_first_called_block, 0},
+            {Fault::empty_extra_block, RequestKind::get_first_called_block, 0},
+            {Fault::inconsistent_called_data, RequestKind::get_next_called_block, 0},
+            {Fault::forget_clients, RequestKind::pass_next_raw_block, 0},
+            {Fault::die_and_return, std::nullopt, 400},
+            {Fault::short_frame, RequestKind::get_first_called_block, 0},
+            {Fault::claim_many_blocks, RequestKind::get_first_called_block, 0},
     };
     const uint64_t rules = pick(0, 3);
     for (uint64_t i = 0; i < rules; ++i) {
@@ -231,8 +231,7 @@ void Soak::arm_faults(Server& server) {
     }
 }
 
-vemla::Read Soak::make_read(uint64_t tag, const std::string& read_id, uint64_t samples,
-                            std::vector<int16_t>& signal) {
+vemla::Read Soak::make_read(uint64_t tag, const std::string& read_id, uint64_t samples, std::vector<int16_t>& signal) {
     signal.resize(samples);
     std::uniform_int_distribution<int> step(-60, 60);
     int level = static_cast<int>(pick(0, 400));
@@ -268,7 +267,8 @@ void Soak::check(const vemla::Read& read) {
                                      " instead of " + std::to_string(expected.tag));
     }
     if (read.get_by_name("strand_id") != read_id) {
-        violation(m_figures, "read " + read_id + " came back with the strand id '" + read.get_by_name("strand_id") + "'");
+        violation(m_figures,
+                  "read " + read_id + " came back with the strand id '" + read.get_by_name("strand_id") + "'");
     }
     const auto sequence = read.get_datasets().find(dataset::sequence);
     if (expected.unsent) {
@@ -438,10 +438,10 @@ void Soak::run_lifetime() {
 void Soak::print(std::ostream& out) const {
     const Figures& f = m_figures;
     out << "lifetimes " << f.lifetimes << " (destroyed mid-stream " << f.destroyed_mid_stream << ", failures reported "
-        << f.failures_reported << "), reads passed " << f.reads_passed << ", back " << f.reads_back
-        << " (unsent " << f.reads_unsent << "), missing after a reported failure " << f.reads_missing_after_failure
-        << ", refused " << f.reads_refused << ", server kills " << f.server_kills << ", faults fired "
-        << f.faults_fired << ", violations " << f.violations << std::endl;
+        << f.failures_reported << "), reads passed " << f.reads_passed << ", back " << f.reads_back << " (unsent "
+        << f.reads_unsent << "), missing after a reported failure " << f.reads_missing_after_failure << ", refused "
+        << f.reads_refused << ", server kills " << f.server_kills << ", faults fired " << f.faults_fired
+        << ", violations " << f.violations << std::endl;
 }
 
 }  // namespace

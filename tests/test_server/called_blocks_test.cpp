@@ -97,8 +97,8 @@ Joined join_blocks(const CalledRead& call, uint32_t positions_per_block, const C
             if (events->trace()) {
                 EXPECT_EQ(events->trace()->size(), n);
                 for (const auto* row : *events->trace()) {
-                    for (const uint8_t v : {row->v0(), row->v1(), row->v2(), row->v3(), row->v4(), row->v5(),
-                                            row->v6(), row->v7()}) {
+                    for (const uint8_t v :
+                         {row->v0(), row->v1(), row->v2(), row->v3(), row->v4(), row->v5(), row->v6(), row->v7()}) {
                         joined.trace.push_back(v);
                     }
                 }
@@ -158,8 +158,8 @@ TEST(CalledRead, FollowsTheDocumentedRulesOnAHandWorkedSignal) {
     EXPECT_EQ(call.sequence, "CT");
     EXPECT_EQ(call.qstring, std::string({static_cast<char>(33 + 10), static_cast<char>(33 + 31)}));
     EXPECT_EQ(call.base_positions, (std::vector<uint32_t>{0, 1}));
-    EXPECT_EQ(call.trace[1][0], 251);  // -5 mod 256
-    EXPECT_EQ(call.trace[1][1], 32);   // (-5 + 37) mod 256
+    EXPECT_EQ(call.trace[1][0], 251);      // -5 mod 256
+    EXPECT_EQ(call.trace[1][1], 32);       // (-5 + 37) mod 256
     EXPECT_FLOAT_EQ(call.state[4], 0.0f);  // (-1 + 1) * 2
     EXPECT_FLOAT_EQ(call.state[8], 8.0f);  // (3 + 1) * 2
     EXPECT_FLOAT_EQ(call.mean_qscore, 20.5f);
@@ -268,16 +268,13 @@ TEST(CalledBlocks, FirstBlockCarriesTheReadLevelTablesAndLaterBlocksDoNot) {
     const auto* called = block_of(first)->called_data();
     ASSERT_NE(called->barcoding(), nullptr);
     const auto* barcoding = called->barcoding();
-    for (const void* table : {static_cast<const void*>(barcoding->barcode_front()),
-                              static_cast<const void*>(barcoding->barcode_rear()),
-                              static_cast<const void*>(barcoding->barcode_mid_front()),
-                              static_cast<const void*>(barcoding->barcode_mid_rear()),
-                              static_cast<const void*>(barcoding->lamp()),
-                              static_cast<const void*>(barcoding->adapter_front()),
-                              static_cast<const void*>(barcoding->adapter_rear()),
-                              static_cast<const void*>(barcoding->adapter_mid()),
-                              static_cast<const void*>(barcoding->primer_front()),
-                              static_cast<const void*>(barcoding->primer_rear())}) {
+    for (const void* table :
+         {static_cast<const void*>(barcoding->barcode_front()), static_cast<const void*>(barcoding->barcode_rear()),
+          static_cast<const void*>(barcoding->barcode_mid_front()),
+          static_cast<const void*>(barcoding->barcode_mid_rear()), static_cast<const void*>(barcoding->lamp()),
+          static_cast<const void*>(barcoding->adapter_front()), static_cast<const void*>(barcoding->adapter_rear()),
+          static_cast<const void*>(barcoding->adapter_mid()), static_cast<const void*>(barcoding->primer_front()),
+          static_cast<const void*>(barcoding->primer_rear())}) {
         EXPECT_NE(table, nullptr) << "every barcoding sub-table is written";
     }
     EXPECT_EQ(barcoding->barcode_arrangement()->str(), "barcode10");

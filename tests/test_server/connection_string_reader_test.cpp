@@ -6,8 +6,8 @@ using test_server::read_connection_string;
 
 TEST(ConnectionStringReader, ReadsConfigAndEveryPairOfAClientWrittenString) {
     const auto result = read_connection_string(
-        "cfg:>timeout_interval=15000>client_name=me>barcode_kits=KIT-A KIT-B>detect_barcodes=1"
-        ">min_score_barcode_front=60.000000>align_ref=/data/ref.mmi>do_read_splitting=0");
+            "cfg:>timeout_interval=15000>client_name=me>barcode_kits=KIT-A KIT-B>detect_barcodes=1"
+            ">min_score_barcode_front=60.000000>align_ref=/data/ref.mmi>do_read_splitting=0");
     ASSERT_TRUE(result.request) << result.error;
     const auto& request = *result.request;
     EXPECT_EQ(request.config, "cfg");

@@ -91,12 +91,12 @@ TEST(RawReadAssembler, RefusesBlocksOutOfOrderOrInconsistentWithTheFirst) {
         const char* reason;
     };
     const Case cases[] = {
-        {"skipped index", [](RawBlock& b) { b.block_index = 2; }, "expected block index 1"},
-        {"other count", [](RawBlock& b) { b.num_blocks = 4; }, "num_blocks differs"},
-        {"other duration", [](RawBlock& b) { b.duration = 299; }, "duration differs"},
-        {"other read id", [](RawBlock& b) { b.read_id = "x"; }, "read_id differs"},
-        {"empty", [](RawBlock& b) { b.samples.clear(); }, "no samples"},
-        {"longer than first", [](RawBlock& b) { b.samples.push_back(1); }, "longer than the first"},
+            {"skipped index", [](RawBlock& b) { b.block_index = 2; }, "expected block index 1"},
+            {"other count", [](RawBlock& b) { b.num_blocks = 4; }, "num_blocks differs"},
+            {"other duration", [](RawBlock& b) { b.duration = 299; }, "duration differs"},
+            {"other read id", [](RawBlock& b) { b.read_id = "x"; }, "read_id differs"},
+            {"empty", [](RawBlock& b) { b.samples.clear(); }, "no samples"},
+            {"longer than first", [](RawBlock& b) { b.samples.push_back(1); }, "longer than the first"},
     };
     for (const auto& c : cases) {
         RawReadAssembler assembler;

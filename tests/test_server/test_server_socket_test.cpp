@@ -18,23 +18,28 @@ namespace {
 std::vector<int16_t> signal_of(size_t n, int seed) {
     std::vector<int16_t> samples(n);
     for (size_t i = 0; i < n; ++i) {
-        samples[i] = static_cast<int16_t>(static_cast<int>((i * 7919 + static_cast<size_t>(seed) * 104729) % 4001) - 2000);
+        samples[i] =
+                static_cast<int16_t>(static_cast<int>((i * 7919 + static_cast<size_t>(seed) * 104729) % 4001) - 2000);
     }
     return samples;
 }
 
 std::string connect(Peer& peer, const std::string& name = "socket_test") {
-    EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, {}, 0, "test_dna_fast"))),
-              vemla_ipc::SimpleReplyType_SUCCESS);
+    EXPECT_EQ(
+            reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, {}, 0, "test_dna_fast"))),
+            vemla_ipc::SimpleReplyType_SUCCESS);
     const Bytes reply = peer.exchange(
-        simple_request(vemla_ipc::SimpleRequestType_CONNECT, {}, 0, "test_dna_fast:>client_name=" + name));
+            simple_request(vemla_ipc::SimpleRequestType_CONNECT, {}, 0, "test_dna_fast:>client_name=" + name));
     EXPECT_EQ(reply_type(reply), vemla_ipc::SimpleReplyType_CONNECTED);
     return reply_type(reply) ? reply_text(reply) : std::string();
 }
 
 // Sends a read in blocks of `block` samples; the reply kinds in order.
-std::vector<vemla_ipc::SimpleReplyType> pass_read(Peer& peer, const std::string& id, uint32_t tag,
-                                                  const std::vector<int16_t>& samples, size_t block) {
+std::vector<vemla_ipc::SimpleReplyType> pass_read(Peer& peer,
+                                                  const std::string& id,
+                                                  uint32_t tag,
+                                                  const std::vector<int16_t>& samples,
+                                                  size_t block) {
     const auto count = static_cast<uint32_t>((samples.size() + block - 1) / block);
     std::vector<vemla_ipc::SimpleReplyType> replies;
     for (uint32_t k = 0; k < count; ++k) {
@@ -248,16 +253,18 @@ TEST_F(TestServerSocket, RefusesWhatARealServerWouldRefuse) {
         const char* reason;
     };
     const Case cases[] = {
-        {"older version", ping_of_version(vemla_ipc::ProtocolVersion(10, 0, 0)), "protocol version '10.0.0'"},
-        {"newer minor", ping_of_version(vemla_ipc::ProtocolVersion(11, 1, 0)), "protocol version '11.1.0'"},
-        {"no version", ping_of_version(std::nullopt), "protocol version ''"},
-        {"id on LOAD_CONFIG", simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, id, 0, "test_dna_fast"),
-         "belongs before CONNECT"},
-        {"id on GET_CONFIGS", simple_request(vemla_ipc::SimpleRequestType_GET_CONFIGS, id), "belongs before CONNECT"},
-        {"id on CONNECT", simple_request(vemla_ipc::SimpleRequestType_CONNECT, id, 0, "test_dna_fast:>client_name=x"),
-         "belongs before CONNECT"},
-        {"id on QUERY", simple_request(vemla_ipc::SimpleRequestType_QUERY, id, 1), "one-shot query"},
-        {"id on GET_STATISTICS", simple_request(vemla_ipc::SimpleRequestType_GET_STATISTICS, id), "one-shot query"},
+            {"older version", ping_of_version(vemla_ipc::ProtocolVersion(10, 0, 0)), "protocol version '10.0.0'"},
+            {"newer minor", ping_of_version(vemla_ipc::ProtocolVersion(11, 1, 0)), "protocol version '11.1.0'"},
+            {"no version", ping_of_version(std::nullopt), "protocol version ''"},
+            {"id on LOAD_CONFIG", simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, id, 0, "test_dna_fast"),
+             "belongs before CONNECT"},
+            {"id on GET_CONFIGS", simple_request(vemla_ipc::SimpleRequestType_GET_CONFIGS, id),
+             "belongs before CONNECT"},
+            {"id on CONNECT",
+             simple_request(vemla_ipc::SimpleRequestType_CONNECT, id, 0, "test_dna_fast:>client_name=x"),
+             "belongs before CONNECT"},
+            {"id on QUERY", simple_request(vemla_ipc::SimpleRequestType_QUERY, id, 1), "one-shot query"},
+            {"id on GET_STATISTICS", simple_request(vemla_ipc::SimpleRequestType_GET_STATISTICS, id), "one-shot query"},
     };
     for (const auto& c : cases) {
         const Bytes reply = peer.exchange(c.request);
@@ -277,11 +284,11 @@ TEST_F(TestServerSocket, NextCalledBlockMustNameTheStrandBeingReturned) {
     ASSERT_NE(block, nullptr);
     ASSERT_GT(block->num_blocks(), 1u);
     const Bytes wrong = peer.exchange(
-        simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id, 9, block->strand_id()->str() + "x"));
+            simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id, 9, block->strand_id()->str() + "x"));
     EXPECT_EQ(reply_type(wrong), vemla_ipc::SimpleReplyType_BAD_REQUEST);
     EXPECT_NE(reply_text(wrong).find("names strand"), std::string::npos) << reply_text(wrong);
     const Bytes right = peer.exchange(
-        simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id, 9, block->strand_id()->str()));
+            simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id, 9, block->strand_id()->str()));
     ASSERT_NE(root(right)->content_as_ReadBlockData(), nullptr);
     EXPECT_EQ(root(right)->content_as_ReadBlockData()->block_index(), 1u);
 }
@@ -377,12 +384,13 @@ TEST_F(TestServerSocket, NotReadyOnALaterBlockBreaksTheRead) {
     Peer peer(endpoint);
     const std::string id = connect(peer);
     const auto replies = pass_read(peer, id, 4, signal_of(1000, 6), 250);
-    EXPECT_EQ(replies, (std::vector<vemla_ipc::SimpleReplyType>{
-                           vemla_ipc::SimpleReplyType_RAW_BLOCK_ACCEPTED, vemla_ipc::SimpleReplyType_RAW_BLOCK_ACCEPTED,
-                           vemla_ipc::SimpleReplyType_NOT_READY, vemla_ipc::SimpleReplyType_BAD_REQUEST}));
+    EXPECT_EQ(replies,
+              (std::vector<vemla_ipc::SimpleReplyType>{
+                      vemla_ipc::SimpleReplyType_RAW_BLOCK_ACCEPTED, vemla_ipc::SimpleReplyType_RAW_BLOCK_ACCEPTED,
+                      vemla_ipc::SimpleReplyType_NOT_READY, vemla_ipc::SimpleReplyType_BAD_REQUEST}));
     EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_FIRST_CALLED_BLOCK, id))),
               vemla_ipc::SimpleReplyType_NONE_PENDING)
-        << "the unfinished read is not called";
+            << "the unfinished read is not called";
 }
 
 TEST_F(TestServerSocket, ForgetClientsMakesEveryIdUnknown) {
@@ -457,8 +465,9 @@ TEST_F(TestServerSocket, RestartOnRequestRebindsTheSameEndpoint) {
 
 TEST_F(TestServerSocket, ASplitReadReturnsItsSubReadsBeforeItself) {
     Peer peer(endpoint);
-    EXPECT_EQ(reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, {}, 0, "test_dna_fast"))),
-              vemla_ipc::SimpleReplyType_SUCCESS);
+    EXPECT_EQ(
+            reply_type(peer.exchange(simple_request(vemla_ipc::SimpleRequestType_LOAD_CONFIG, {}, 0, "test_dna_fast"))),
+            vemla_ipc::SimpleReplyType_SUCCESS);
     const Bytes connected = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_CONNECT, {}, 0,
                                                          "test_dna_fast:>client_name=splitter>do_read_splitting=1"));
     ASSERT_EQ(reply_type(connected), vemla_ipc::SimpleReplyType_CONNECTED);
@@ -476,8 +485,8 @@ TEST_F(TestServerSocket, ASplitReadReturnsItsSubReadsBeforeItself) {
         sub_tags.push_back(block->sub_tag());
         durations.push_back(block->duration());
         for (uint32_t k = 1; k < block->num_blocks(); ++k) {
-            const Bytes next = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id,
-                                                            21, block->strand_id()->str()));
+            const Bytes next = peer.exchange(simple_request(vemla_ipc::SimpleRequestType_GET_NEXT_CALLED_BLOCK, id, 21,
+                                                            block->strand_id()->str()));
             const auto* later = root(next)->content_as_ReadBlockData();
             ASSERT_NE(later, nullptr);
             EXPECT_EQ(later->sub_tag(), block->sub_tag());

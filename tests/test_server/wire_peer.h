@@ -14,7 +14,9 @@ namespace wire_peer {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes finish(flatbuffers::FlatBufferBuilder& fbb, vemla_ipc::Content type, flatbuffers::Offset<void> content,
+inline Bytes finish(flatbuffers::FlatBufferBuilder& fbb,
+                    vemla_ipc::Content type,
+                    flatbuffers::Offset<void> content,
                     const std::string& client_id) {
     const auto id = client_id.empty() ? flatbuffers::Offset<flatbuffers::String>() : fbb.CreateString(client_id);
     const vemla_ipc::ProtocolVersion version(11, 0, 0);
@@ -29,7 +31,9 @@ inline Bytes finish(flatbuffers::FlatBufferBuilder& fbb, vemla_ipc::Content type
     return Bytes(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
 }
 
-inline Bytes simple_request(vemla_ipc::SimpleRequestType type, const std::string& client_id = {}, uint32_t value = 0,
+inline Bytes simple_request(vemla_ipc::SimpleRequestType type,
+                            const std::string& client_id = {},
+                            uint32_t value = 0,
                             const std::string& text = {}) {
     flatbuffers::FlatBufferBuilder fbb(256);
     const auto t = text.empty() ? flatbuffers::Offset<flatbuffers::String>() : fbb.CreateString(text);
@@ -71,7 +75,9 @@ inline Bytes raw_block(const std::string& client_id, const RawBlockSpec& spec, c
     return finish(fbb, vemla_ipc::Content_ReadBlockData, block.Finish().Union(), client_id);
 }
 
-inline const vemla_ipc::MessageData* root(const Bytes& reply) { return vemla_ipc::GetMessageData(reply.data()); }
+inline const vemla_ipc::MessageData* root(const Bytes& reply) {
+    return vemla_ipc::GetMessageData(reply.data());
+}
 
 // The reply kind of a simple reply; nothing for other content.
 inline std::optional<vemla_ipc::SimpleReplyType> reply_type(const Bytes& reply) {

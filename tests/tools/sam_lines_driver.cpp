@@ -41,8 +41,7 @@ void put_text(ReadHolder& read, const json& spec, const char* key) {
 
 template <typename T>
 void put_cell(DataTable& table, size_t row, const std::string& field, T value) {
-    std::memcpy(table.data.data() + row * table.row_size + table.field_offset(field), &value,
-                sizeof(T));
+    std::memcpy(table.data.data() + row * table.row_size + table.field_offset(field), &value, sizeof(T));
 }
 
 DataTable alignment_table(const json& rows) {
@@ -52,8 +51,8 @@ DataTable alignment_table(const json& rows) {
             const std::string& name = cell.key();
             if (name == "Genome") {
                 const std::string genome = cell.value().get<std::string>();
-                std::memcpy(table.data.data() + r * table.row_size + table.field_offset(name),
-                            genome.data(), std::min<size_t>(genome.size(), 253));
+                std::memcpy(table.data.data() + r * table.row_size + table.field_offset(name), genome.data(),
+                            std::min<size_t>(genome.size(), 253));
             } else if (name == "Direction") {
                 put_cell<int8_t>(table, r, name, cell.value().get<std::string>().at(0));
             } else if (name == "IsSecondary" || name == "IsSupplementary") {
@@ -82,8 +81,7 @@ ReadHolder make_read(const json& spec) {
         read.m_datasets.emplace(dataset::qstring, DataView(spec.at("qstring").get<std::string>()));
     }
     if (spec.contains("moves")) {
-        read.m_datasets.emplace(dataset::movement,
-                                DataView(spec.at("moves").get<std::vector<uint8_t>>()));
+        read.m_datasets.emplace(dataset::movement, DataView(spec.at("moves").get<std::vector<uint8_t>>()));
     }
     if (spec.contains("base_mod")) {
         const json& mods = spec.at("base_mod");
@@ -93,16 +91,14 @@ ReadHolder make_read(const json& spec) {
         std::vector<uint8_t> probs = mods.at("probs").get<std::vector<uint8_t>>();
         const uint64_t channels = mods.at("alphabet").get<std::string>().size();
         MatView<uint8_t> matrix;
-        matrix.view(probs.data(), channels ? probs.size() / channels : 0, channels,
-                    channels ? channels : 1, 1);
+        matrix.view(probs.data(), channels ? probs.size() / channels : 0, channels, channels ? channels : 1, 1);
         read.m_datasets.emplace(dataset::base_mod_probs, DataView(matrix, probs));
     }
     if (spec.contains("alignment")) {
         const json& alignment = spec.at("alignment");
         put_text(read, alignment, "alignment_sam_record");
         put_text(read, alignment, "alignment_bed_lines");
-        read.m_datasets.emplace(dataset::align_results,
-                                DataView(alignment_table(alignment.at("rows"))));
+        read.m_datasets.emplace(dataset::align_results, DataView(alignment_table(alignment.at("rows"))));
     }
     return read;
 }

@@ -198,10 +198,9 @@ TEST_F(ClientAgainstServer, SplitReadsComeBackGroupedByTheirTag) {
 TEST(ClientWithoutListener, ConnectTimesOutAndTheHandlerHearsEveryChangeInOrder) {
     StatusLog log;  // outlives the client, whose last changes it still hears
     VemlaClient client(unused_address(), "test_dna_fast");
-    ASSERT_EQ(client.set_state_change_handler(
-                      [&log](ConnectionStatus from, ConnectionStatus to, std::string error) {
-                          log.add(from, to, std::move(error));
-                      }),
+    ASSERT_EQ(client.set_state_change_handler([&log](ConnectionStatus from, ConnectionStatus to, std::string error) {
+        log.add(from, to, std::move(error));
+    }),
               Result::success);
     ASSERT_EQ(client.set_params(quick_give_up()), Result::success);
 

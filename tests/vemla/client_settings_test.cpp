@@ -65,19 +65,19 @@ TEST(ClientWithoutServer, SettingsAreReadOnlyFromTheirOwnType) {
         Result result = Result::success;
     };
     const std::vector<Case> cases = {
-        {[](Metadata& p) { p.insert("query_timeout", uint32_t(500)); }, "m_timeout", 500},
-        {[](Metadata& p) { p.insert("query_timeout", uint64_t(500)); }, "m_timeout", 2000, Result::failed},
-        {[](Metadata& p) { p.insert("server_file_load_timeout", uint32_t(9)); }, "m_server_file_load_timeout", 9},
-        {[](Metadata& p) { p.insert("connection_timeout", int32_t(9)); }, "m_connection_timeout_ms", 15000,
-         Result::failed},
-        {[](Metadata& p) { p.insert("max_message_size", uint64_t(1234)); }, "m_block_size", 1234},
-        {[](Metadata& p) { p.insert("max_message_size", uint32_t(1234)); }, "m_block_size", 50000, Result::failed},
-        {[](Metadata& p) { p.insert("max_reads_queued", uint64_t(3)); }, "m_max_reads_queued", 3},
-        {[](Metadata& p) { p.insert("barcode_kits", std::string("A,B")); }, "m_barcode_kits", "A,B"},
-        {[](Metadata& p) { p.insert("align_ref", std::string("/x.mmi")); }, "m_align_index_file", "/x.mmi"},
-        {[](Metadata& p) { p.insert("bed_file", 7.0f); }, "m_bed_file", "", Result::failed},
-        {[](Metadata& p) { p.insert("move_and_trace_enabled", true); }, "m_disable_events", false},
-        {[](Metadata& p) { p.insert("post_out", true); }, "m_enable_state_data", true},
+            {[](Metadata& p) { p.insert("query_timeout", uint32_t(500)); }, "m_timeout", 500},
+            {[](Metadata& p) { p.insert("query_timeout", uint64_t(500)); }, "m_timeout", 2000, Result::failed},
+            {[](Metadata& p) { p.insert("server_file_load_timeout", uint32_t(9)); }, "m_server_file_load_timeout", 9},
+            {[](Metadata& p) { p.insert("connection_timeout", int32_t(9)); }, "m_connection_timeout_ms", 15000,
+             Result::failed},
+            {[](Metadata& p) { p.insert("max_message_size", uint64_t(1234)); }, "m_block_size", 1234},
+            {[](Metadata& p) { p.insert("max_message_size", uint32_t(1234)); }, "m_block_size", 50000, Result::failed},
+            {[](Metadata& p) { p.insert("max_reads_queued", uint64_t(3)); }, "m_max_reads_queued", 3},
+            {[](Metadata& p) { p.insert("barcode_kits", std::string("A,B")); }, "m_barcode_kits", "A,B"},
+            {[](Metadata& p) { p.insert("align_ref", std::string("/x.mmi")); }, "m_align_index_file", "/x.mmi"},
+            {[](Metadata& p) { p.insert("bed_file", 7.0f); }, "m_bed_file", "", Result::failed},
+            {[](Metadata& p) { p.insert("move_and_trace_enabled", true); }, "m_disable_events", false},
+            {[](Metadata& p) { p.insert("post_out", true); }, "m_enable_state_data", true},
     };
     for (const auto& c : cases) {
         VemlaClient client(NOWHERE, "config");
@@ -93,11 +93,11 @@ TEST(ClientWithoutServer, SettingsAreReadOnlyFromTheirOwnType) {
 // exception.
 TEST(ClientWithoutServer, RefusedSettingsChangeNothing) {
     const std::vector<std::function<void(Metadata&)>> spoilers = {
-        [](Metadata& p) { p.insert("max_message_size", uint64_t(0)); },  // a block that could carry no sample
-        [](Metadata& p) { p.insert("move_and_trace_enabled", std::string("yes")); },
-        [](Metadata& p) { p.insert("reconnect_timeout", uint64_t(5)); },
-        [](Metadata& p) { p.insert("align_type", true); },
-        [](Metadata& p) { p.insert("client_name", 3.0); },
+            [](Metadata& p) { p.insert("max_message_size", uint64_t(0)); },  // a block that could carry no sample
+            [](Metadata& p) { p.insert("move_and_trace_enabled", std::string("yes")); },
+            [](Metadata& p) { p.insert("reconnect_timeout", uint64_t(5)); },
+            [](Metadata& p) { p.insert("align_type", true); },
+            [](Metadata& p) { p.insert("client_name", 3.0); },
     };
     for (size_t i = 0; i < spoilers.size(); ++i) {
         VemlaClient client(NOWHERE, "config");

@@ -39,17 +39,18 @@ TEST(ReadValidation, EveryMissingOrMistypedFieldIsNamed) {
     matrix.info.size1 = 2;
     matrix.info.size2 = 3;
     const std::vector<Case> cases = {
-        {[](auto& r) { r.m_datasets.erase(dataset::raw_data); }, " raw_data dataset not found."},
-        {[](auto& r) { r.m_datasets[dataset::raw_data] = DataView(std::vector<float>(4, 1.0f)); },
-         " raw_data dataset is not a one-dimensional int16 array."},
-        {[&](auto& r) { r.m_datasets[dataset::raw_data] = matrix; },
-         " raw_data dataset is not a one-dimensional int16 array."},
-        {[](auto& r) { r.m_metadata.remove("read_id"); }, " read_id metadata field not found."},
-        {[](auto& r) { r.m_metadata.insert("read_id", uint64_t(5)); }, " read_id metadata field is not a string."},
-        {[](auto& r) { r.m_metadata.remove("daq_offset"); }, " daq_offset field not found."},
-        {[](auto& r) { r.m_metadata.insert("daq_offset", 1.0); }, " daq_offset field is not a float."},
-        {[](auto& r) { r.m_metadata.remove("daq_scaling"); }, " daq_scaling metadata field not found."},
-        {[](auto& r) { r.m_metadata.insert("daq_scaling", int32_t(1)); }, " daq_scaling metadata field is not a float."},
+            {[](auto& r) { r.m_datasets.erase(dataset::raw_data); }, " raw_data dataset not found."},
+            {[](auto& r) { r.m_datasets[dataset::raw_data] = DataView(std::vector<float>(4, 1.0f)); },
+             " raw_data dataset is not a one-dimensional int16 array."},
+            {[&](auto& r) { r.m_datasets[dataset::raw_data] = matrix; },
+             " raw_data dataset is not a one-dimensional int16 array."},
+            {[](auto& r) { r.m_metadata.remove("read_id"); }, " read_id metadata field not found."},
+            {[](auto& r) { r.m_metadata.insert("read_id", uint64_t(5)); }, " read_id metadata field is not a string."},
+            {[](auto& r) { r.m_metadata.remove("daq_offset"); }, " daq_offset field not found."},
+            {[](auto& r) { r.m_metadata.insert("daq_offset", 1.0); }, " daq_offset field is not a float."},
+            {[](auto& r) { r.m_metadata.remove("daq_scaling"); }, " daq_scaling metadata field not found."},
+            {[](auto& r) { r.m_metadata.insert("daq_scaling", int32_t(1)); },
+             " daq_scaling metadata field is not a float."},
     };
     for (const auto& c : cases) {
         auto read = valid_read();

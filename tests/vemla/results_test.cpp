@@ -20,17 +20,27 @@ namespace {
 // Every value's text, in number order: the texts reach logs, the state JSON
 // and the Python module, so each is pinned.
 TEST(ResultTexts, EveryValueHasItsName) {
-    const std::vector<std::string> results = {
-        "success", "no_connection", "already_connected", "not_ready", "timed_out",
-        "invalid_response", "basecall_config_unavailable", "barcode_kit_unavailable",
-        "align_index_unavailable", "bed_file_unavailable", "align_index_no_seq",
-        "file_load_timeout", "failed", "bad_request", "bad_reply"};
+    const std::vector<std::string> results = {"success",
+                                              "no_connection",
+                                              "already_connected",
+                                              "not_ready",
+                                              "timed_out",
+                                              "invalid_response",
+                                              "basecall_config_unavailable",
+                                              "barcode_kit_unavailable",
+                                              "align_index_unavailable",
+                                              "bed_file_unavailable",
+                                              "align_index_no_seq",
+                                              "file_load_timeout",
+                                              "failed",
+                                              "bad_request",
+                                              "bad_reply"};
     for (size_t i = 0; i < results.size(); ++i) {
         EXPECT_EQ(vemla::to_string(static_cast<Result>(i)), results[i]);
     }
     const std::vector<std::string> statuses = {
-        "disconnected", "preparing_connection", "loading_config", "loading_alignment_index",
-        "loading_bed_file", "connecting", "connected", "error"};
+            "disconnected",     "preparing_connection", "loading_config", "loading_alignment_index",
+            "loading_bed_file", "connecting",           "connected",      "error"};
     for (size_t i = 0; i < statuses.size(); ++i) {
         EXPECT_EQ(vemla::to_string(static_cast<ConnectionStatus>(i)), statuses[i]);
     }
@@ -54,8 +64,7 @@ TEST(ResultTexts, UnknownValuesAreRefused) {
     };
     EXPECT_EQ(message_of([] { vemla::to_string(static_cast<Result>(15)); }), "unrecognised Result value");
     EXPECT_EQ(message_of([] { vemla::to_string(static_cast<Result>(-1)); }), "unrecognised Result value");
-    EXPECT_EQ(message_of([] { vemla::to_string(static_cast<ConnectionStatus>(8)); }),
-              "unrecognised connection status");
+    EXPECT_EQ(message_of([] { vemla::to_string(static_cast<ConnectionStatus>(8)); }), "unrecognised connection status");
     EXPECT_EQ(message_of([] { vemla::to_string(static_cast<PassReadResult>(4)); }), "unrecognised PassReadResult");
     // A priority is reported, never refused.
     EXPECT_EQ(vemla::to_string(static_cast<Read::Priority>(3)), "invalid_priority_value");
@@ -97,18 +106,17 @@ TEST(GetResult, ExceptionsBecomeCodesAndTheHandlerGetsTheText) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {[] { return Result::align_index_no_seq; }, Result::align_index_no_seq, ""},
-        {[]() -> Result { throw ipc_tools::TimeoutError("no reply"); }, Result::timed_out, "no reply"},
-        {[]() -> Result { throw ipc_tools::BadRequest("refused"); }, Result::bad_request, "refused"},
-        {[]() -> Result { throw ipc_tools::BadReply("garbled"); }, Result::bad_reply, "garbled"},
-        {[]() -> Result { throw ipc_tools::InvalidResponse("wrong"); }, Result::invalid_response, "wrong"},
-        {[]() -> Result { throw std::out_of_range("range"); }, Result::failed, "range"},
-        {std::function<Result()>(), Result::failed, "bad_function_call"},
+            {[] { return Result::align_index_no_seq; }, Result::align_index_no_seq, ""},
+            {[]() -> Result { throw ipc_tools::TimeoutError("no reply"); }, Result::timed_out, "no reply"},
+            {[]() -> Result { throw ipc_tools::BadRequest("refused"); }, Result::bad_request, "refused"},
+            {[]() -> Result { throw ipc_tools::BadReply("garbled"); }, Result::bad_reply, "garbled"},
+            {[]() -> Result { throw ipc_tools::InvalidResponse("wrong"); }, Result::invalid_response, "wrong"},
+            {[]() -> Result { throw std::out_of_range("range"); }, Result::failed, "range"},
+            {std::function<Result()>(), Result::failed, "bad_function_call"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> seen;
-        EXPECT_EQ(vemla::get_result(c.query, [&](std::string text) { seen.push_back(std::move(text)); }),
-                  c.expected);
+        EXPECT_EQ(vemla::get_result(c.query, [&](std::string text) { seen.push_back(std::move(text)); }), c.expected);
         if (c.text.empty()) {
             EXPECT_TRUE(seen.empty());
         } else {

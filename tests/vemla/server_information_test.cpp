@@ -8,8 +8,9 @@
 namespace {
 
 TEST(ServerInformation, TheMemberIsWrittenCompactly) {
-    const std::string state = "{\n  \"clients\": [1, 2],\n  \"ServerInformation\": {\n    \"name\": \"srv\",\n"
-                              "    \"versions\": [ 1, 2.5 ], \"up\": true\n  }\n}";
+    const std::string state =
+            "{\n  \"clients\": [1, 2],\n  \"ServerInformation\": {\n    \"name\": \"srv\",\n"
+            "    \"versions\": [ 1, 2.5 ], \"up\": true\n  }\n}";
     EXPECT_EQ(vemla::server_query::server_information_from_state(state),
               "{\"name\":\"srv\",\"versions\":[1,2.5],\"up\":true}");
     EXPECT_EQ(vemla::server_query::server_information_from_state("{\"ServerInformation\": \"text\"}"), "\"text\"");

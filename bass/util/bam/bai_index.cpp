@@ -218,9 +218,9 @@ bool BAMFileHandler::print_index_from_file(std::string path) const {
                 if (!reader.read(begin) || !reader.read(end) || !reader.read(mapped) || !reader.read(unmapped)) {
                     return truncated();
                 }
-                out << "Magic bin says placed unmapped begin " << (begin >> 16) << "," << (begin & 0xFFFF)
-                    << " end " << (end >> 16) << "," << (end & 0xFFFF) << ", num mapped " << mapped
-                    << ", unmapped " << unmapped << std::endl;
+                out << "Magic bin says placed unmapped begin " << (begin >> 16) << "," << (begin & 0xFFFF) << " end "
+                    << (end >> 16) << "," << (end & 0xFFFF) << ", num mapped " << mapped << ", unmapped " << unmapped
+                    << std::endl;
                 continue;
             }
             total_chunks += n_chunk;
@@ -229,8 +229,7 @@ bool BAMFileHandler::print_index_from_file(std::string path) const {
                 if (!reader.read(begin) || !reader.read(end)) {
                     return truncated();
                 }
-                out << "Start is file offset " << (begin >> 16) << " block offset " << (begin & 0xFFFF)
-                    << std::endl;
+                out << "Start is file offset " << (begin >> 16) << " block offset " << (begin & 0xFFFF) << std::endl;
                 out << "End is file offset " << (end >> 16) << " block offset " << (end & 0xFFFF) << std::endl;
             }
         }

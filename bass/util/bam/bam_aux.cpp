@@ -36,8 +36,8 @@ const ByteTexts& byte_texts() {
                 auto& entry = is_signed ? t.signed_text[size_t(b)] : t.unsigned_text[size_t(b)];
                 const int value = is_signed ? int(int8_t(uint8_t(b))) : b;
                 entry.chars[0] = ',';
-                entry.length = uint8_t(1 + (std::to_chars(entry.chars + 1, entry.chars + 5, value).ptr -
-                                            (entry.chars + 1)));
+                entry.length =
+                        uint8_t(1 + (std::to_chars(entry.chars + 1, entry.chars + 5, value).ptr - (entry.chars + 1)));
             }
         }
         return t;
@@ -109,7 +109,10 @@ void put_element(AuxNumericalArray& array, size_t k, T value) {
 
 // "c,1,2,3" in [begin, end) of the field `piece`: elements range-checked for
 // their subtype, never truncated.
-bool parse_array(const char* begin, const char* end, std::string_view piece, AuxNumericalArray& array,
+bool parse_array(const char* begin,
+                 const char* end,
+                 std::string_view piece,
+                 AuxNumericalArray& array,
                  std::string& error) {
     if (begin == end) {
         error = "Invalid aux data detected: " + std::string(piece);
@@ -165,7 +168,10 @@ bool parse_array(const char* begin, const char* end, std::string_view piece, Aux
 
 }  // namespace
 
-bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::string& error,
+bool parse_aux_text(const char* begin,
+                    const char* end,
+                    AuxData& field,
+                    std::string& error,
                     const std::string& file_name) {
     const size_t size = size_t(end - begin);
     if (size < 5 || begin[2] != ':' || begin[4] != ':') {
@@ -197,9 +203,7 @@ bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::str
             }
             return true;
         }
-        case 'f':
-            field.value = parse_float(b, end);
-            return true;
+        case 'f': field.value = parse_float(b, end); return true;
         case 'H':
             // Readers take hex text only as whole bytes.
             if ((end - b) % 2 != 0) {
@@ -208,9 +212,7 @@ bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::str
             }
             field.value = std::string(b, end);
             return true;
-        case 'Z':
-            field.value = std::string(b, end);
-            return true;
+        case 'Z': field.value = std::string(b, end); return true;
         case 'B': {
             AuxNumericalArray array;
             if (!parse_array(b, end, std::string_view(begin, size), array, error)) {
@@ -220,8 +222,8 @@ bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::str
             return true;
         }
         default:
-            error = std::string("Invalid auxiliary data type) '") + field.type +
-                    "' found in alignment record in " + file_name;
+            error = std::string("Invalid auxiliary data type) '") + field.type + "' found in alignment record in " +
+                    file_name;
             return false;
     }
 }
@@ -268,11 +270,8 @@ bool append_aux_text(std::string& out, const AuxData& field, std::string& error)
             out += ':';
             out += boost::any_cast<const std::string&>(field.value);
             return true;
-        case 'B':
-            return append_array_text(out, boost::any_cast<const AuxNumericalArray&>(field.value), error);
-        default:
-            error = std::string("Invalid auxiliary data type encountered: ") + field.type;
-            return false;
+        case 'B': return append_array_text(out, boost::any_cast<const AuxNumericalArray&>(field.value), error);
+        default: error = std::string("Invalid auxiliary data type encountered: ") + field.type; return false;
     }
 }
 
@@ -282,14 +281,38 @@ bool aux_binary_size(const AuxData& field, size_t& size, std::string& error) {
         return false;
     }
     switch (field.type) {
-        case 'A': boost::any_cast<char>(field.value); size = 4; return true;
-        case 'c': boost::any_cast<signed char>(field.value); size = 4; return true;
-        case 'C': boost::any_cast<unsigned char>(field.value); size = 4; return true;
-        case 's': boost::any_cast<short>(field.value); size = 5; return true;
-        case 'S': boost::any_cast<unsigned short>(field.value); size = 5; return true;
-        case 'i': boost::any_cast<int>(field.value); size = 7; return true;
-        case 'I': boost::any_cast<unsigned int>(field.value); size = 7; return true;
-        case 'f': boost::any_cast<float>(field.value); size = 7; return true;
+        case 'A':
+            boost::any_cast<char>(field.value);
+            size = 4;
+            return true;
+        case 'c':
+            boost::any_cast<signed char>(field.value);
+            size = 4;
+            return true;
+        case 'C':
+            boost::any_cast<unsigned char>(field.value);
+            size = 4;
+            return true;
+        case 's':
+            boost::any_cast<short>(field.value);
+            size = 5;
+            return true;
+        case 'S':
+            boost::any_cast<unsigned short>(field.value);
+            size = 5;
+            return true;
+        case 'i':
+            boost::any_cast<int>(field.value);
+            size = 7;
+            return true;
+        case 'I':
+            boost::any_cast<unsigned int>(field.value);
+            size = 7;
+            return true;
+        case 'f':
+            boost::any_cast<float>(field.value);
+            size = 7;
+            return true;
         case 'Z':
         case 'H': {
             const auto& text = boost::any_cast<const std::string&>(field.value);
@@ -311,9 +334,7 @@ bool aux_binary_size(const AuxData& field, size_t& size, std::string& error) {
             size = array.data.size() + 8;
             return true;
         }
-        default:
-            error = std::string("Invalid auxiliary data type encountered: ") + field.type;
-            return false;
+        default: error = std::string("Invalid auxiliary data type encountered: ") + field.type; return false;
     }
 }
 
@@ -400,8 +421,7 @@ bool read_aux_binary(BAMFileHandler::BamBuffer& buffer, AuxData& field) {
             field.value = std::move(array);
             return true;
         }
-        default:
-            return false;
+        default: return false;
     }
 }
 

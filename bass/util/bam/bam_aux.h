@@ -18,7 +18,10 @@ using AuxData = BAMFileHandler::AuxData;
 // reader takes (an A that is not a printable character, an H of odd
 // length); numeric values that do not convert throw std::invalid_argument
 // or std::out_of_range.
-bool parse_aux_text(const char* begin, const char* end, AuxData& field, std::string& error,
+bool parse_aux_text(const char* begin,
+                    const char* end,
+                    AuxData& field,
+                    std::string& error,
                     const std::string& file_name);
 
 // Appends the field's SAM text. False with `error` for an unknown type

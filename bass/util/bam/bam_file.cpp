@@ -17,7 +17,7 @@ bool breaks_sam_line(const std::string& text) {
 
 const std::unordered_map<std::string, std::string>& modbase_codes() {
     static const std::unordered_map<std::string, std::string> codes{
-            {"6mA", "a"},  {"5mC", "m"},  {"5hmC", "h"}, {"5fc", "f"},  {"5caC", "c"},
+            {"6mA", "a"},   {"5mC", "m"},  {"5hmC", "h"}, {"5fc", "f"},  {"5caC", "c"},
             {"8oxoG", "o"}, {"5hmU", "g"}, {"5fU", "e"},  {"5caU", "b"},
     };
     return codes;
@@ -73,9 +73,7 @@ bool BAMFileHandler::make_unmapped_sam_line(std::string& out,
     return true;
 }
 
-bool BAMFileHandler::get_modbase_channel_name(std::string& out,
-                                              const std::string& long_name,
-                                              std::string& error) {
+bool BAMFileHandler::get_modbase_channel_name(std::string& out, const std::string& long_name, std::string& error) {
     const auto& codes = modbase_codes();
     const auto it = codes.find(long_name);
     if (it != codes.end()) {
@@ -97,8 +95,8 @@ bool BAMFileHandler::generate_modbase_string(std::string& out,
                                              const bass::data_wrappers::VecView<uint8_t>& probs,
                                              uint8_t threshold,
                                              std::string& error) {
-    return generate_modbase_string(out, sequence, modbase_alphabet, modbase_long_names,
-                                   std::string(), probs, threshold, error);
+    return generate_modbase_string(out, sequence, modbase_alphabet, modbase_long_names, std::string(), probs, threshold,
+                                   error);
 }
 
 bool BAMFileHandler::generate_modbase_string(std::string& out,

@@ -142,9 +142,7 @@ public:
 
     // One-letter code of a modification long name ("5mC" -> "m"); a name of
     // digits only (a ChEBI number) or an empty one is its own code.
-    static bool get_modbase_channel_name(std::string& out,
-                                         const std::string& long_name,
-                                         std::string& error);
+    static bool get_modbase_channel_name(std::string& out, const std::string& long_name, std::string& error);
 
     // The "Mm" and "Ml" tags, tab-separated, in `out`. `probs` holds one row
     // per base and one column per alphabet character. Throws
@@ -295,8 +293,7 @@ private:
     };
     // Decodes what `bytes` holds from `state.consumed` on: the header first,
     // then every complete record (at the end of the file, everything left).
-    bool decode_bam_stream(const std::vector<char>& bytes, DecodeState& state, const std::string& path,
-                           bool at_end);
+    bool decode_bam_stream(const std::vector<char>& bytes, DecodeState& state, const std::string& path, bool at_end);
     bool decode_bam_header(BamBuffer& buffer, const std::string& path);
     // Whether the records are in the order m_sort_order declares.
     bool declared_order_holds() const;

@@ -26,17 +26,13 @@ const unsigned char END_OF_FILE_SEQ[28] = {0x1F, 0x8B, 0x08, 0x04, 0x00, 0x00, 0
 size_t aux_array_element_size(char subtype) {
     switch (subtype) {
         case 'c':
-        case 'C':
-            return 1;
+        case 'C': return 1;
         case 's':
-        case 'S':
-            return 2;
+        case 'S': return 2;
         case 'i':
         case 'I':
-        case 'f':
-            return 4;
-        default:
-            return 0;
+        case 'f': return 4;
+        default: return 0;
     }
 }
 

@@ -19,10 +19,10 @@ extern const std::string BAM_MAGIC_WORD;  // "BAM\1"
 extern const std::string CIGAR_OP_CODES;  // letter of CIGAR operation code 0 to 8
 extern const std::string SEQ_CODES;       // letter of 4-bit base code 0 to 15
 
-constexpr size_t BGZF_HEADER_SIZE = 18;     // HEADER_BYTES and BSIZE
-constexpr size_t BGZF_FOOTER_SIZE = 8;      // CRC-32 and ISIZE
-constexpr size_t BGZF_MAX_DATA = 65536;     // uncompressed and compressed limit of a block
-constexpr size_t BGZF_MAX_DEFLATED = 65510; // largest body whose block size fits 16 bits
+constexpr size_t BGZF_HEADER_SIZE = 18;      // HEADER_BYTES and BSIZE
+constexpr size_t BGZF_FOOTER_SIZE = 8;       // CRC-32 and ISIZE
+constexpr size_t BGZF_MAX_DATA = 65536;      // uncompressed and compressed limit of a block
+constexpr size_t BGZF_MAX_DEFLATED = 65510;  // largest body whose block size fits 16 bits
 extern const unsigned char HEADER_BYTES[16];
 extern const unsigned char END_OF_FILE_SEQ[28];
 
@@ -31,9 +31,9 @@ extern const unsigned char END_OF_FILE_SEQ[28];
 constexpr const char* BUFFER_END_EXTRACTING = "Hit end of BAM buffer while extracting data";
 constexpr const char* BUFFER_END_WRITING = "Hit end of BAM buffer while writing data";
 
-constexpr int32_t MAX_READ_NAME_LENGTH = 254;        // l_read_name is one byte, with the NUL
+constexpr int32_t MAX_READ_NAME_LENGTH = 254;  // l_read_name is one byte, with the NUL
 constexpr uint32_t MAX_CIGAR_OP_LENGTH = (1u << 28) - 1;
-constexpr size_t MAX_CIGAR_OPS = 65535;              // n_cigar_op is 16 bits
+constexpr size_t MAX_CIGAR_OPS = 65535;                 // n_cigar_op is 16 bits
 constexpr int64_t MAX_BAI_POSITION = int64_t(1) << 29;  // end of the BAI binning range
 
 // White space as SAM text separates its tokens (that of the "C" locale,

@@ -111,7 +111,9 @@ bool record_complete(const BAMFileHandler::BamBuffer& buffer) {
 
 }  // namespace
 
-bool BAMFileHandler::decode_bam_stream(const std::vector<char>& bytes, DecodeState& state, const std::string& path,
+bool BAMFileHandler::decode_bam_stream(const std::vector<char>& bytes,
+                                       DecodeState& state,
+                                       const std::string& path,
                                        bool at_end) {
     BamBuffer buffer;
     buffer.data = bytes.data();

@@ -88,8 +88,8 @@ bool BAMFileHandler::pack_cigar_string(const std::string& cigar_text,
     std::vector<uint32_t> kept;
     kept.swap(record.cigar);
     size_t placeholder_length = 0;
-    if (!pack_cigar_string(std::to_string(seq_text_length) + "S" + std::to_string(ref_length) + "N",
-                           record, placeholder_length, 0)) {
+    if (!pack_cigar_string(std::to_string(seq_text_length) + "S" + std::to_string(ref_length) + "N", record,
+                           placeholder_length, 0)) {
         record.cigar.swap(kept);
         return false;
     }

@@ -20,7 +20,7 @@ const char* const COORDINATE_ORDER = "\tSO:coordinate";
 class ByteWriter {
 public:
     explicit ByteWriter(std::vector<char>& buffer)
-            : m_begin(buffer.data()), m_cursor(buffer.data()), m_end(buffer.data() + buffer.size()) {}
+        : m_begin(buffer.data()), m_cursor(buffer.data()), m_end(buffer.data() + buffer.size()) {}
 
     void ensure(size_t count) const {
         if (count > size_t(m_end - m_cursor)) {
@@ -53,8 +53,11 @@ bool starts_with_coordinate(const std::string& order) {
 
 // Size of the record's BAM encoding, or false with the reason when the
 // record cannot be written as it stands.
-bool packed_size(const BAMFileHandler::BamRecord& record, size_t n_ref, std::vector<size_t>& aux_sizes,
-                 size_t& size, std::string& error) {
+bool packed_size(const BAMFileHandler::BamRecord& record,
+                 size_t n_ref,
+                 std::vector<size_t>& aux_sizes,
+                 size_t& size,
+                 std::string& error) {
     if (record.read_name.size() > size_t(MAX_READ_NAME_LENGTH)) {
         error = "read name longer than " + std::to_string(MAX_READ_NAME_LENGTH) + " characters";
         return false;
@@ -83,8 +86,7 @@ bool packed_size(const BAMFileHandler::BamRecord& record, size_t n_ref, std::vec
             return false;
         }
     }
-    size = 36 + record.read_name.size() + 1 + 4 * record.cigar.size() + record.seq.size() +
-           record.qual.size();
+    size = 36 + record.read_name.size() + 1 + 4 * record.cigar.size() + record.seq.size() + record.qual.size();
     aux_sizes.resize(record.aux.size());
     for (size_t k = 0; k < record.aux.size(); ++k) {
         if (!aux_binary_size(record.aux[k], aux_sizes[k], error)) {
@@ -110,8 +112,7 @@ bool BAMFileHandler::sort() {
 }
 
 bool BAMFileHandler::write_to_bam_file(const std::string& path, bool write_index) {
-    if (write_index && !(starts_with_coordinate(m_sort_order) &&
-                         records_follow_order(m_records, COORDINATE_ORDER))) {
+    if (write_index && !(starts_with_coordinate(m_sort_order) && records_follow_order(m_records, COORDINATE_ORDER))) {
         sort();
     }
     return static_cast<const BAMFileHandler&>(*this).write_to_bam_file(path, write_index);
@@ -123,8 +124,7 @@ bool BAMFileHandler::write_to_bam_file(const std::string& path, bool write_index
 
     // Everything that can be known in advance is checked before an existing
     // file is truncated.
-    if (write_index && !(starts_with_coordinate(m_sort_order) &&
-                         records_follow_order(m_records, COORDINATE_ORDER))) {
+    if (write_index && !(starts_with_coordinate(m_sort_order) && records_follow_order(m_records, COORDINATE_ORDER))) {
         m_error_message = "Index can be written only for sorted files";
         return false;
     }

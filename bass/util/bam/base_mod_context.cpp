@@ -11,8 +11,7 @@ constexpr char CANONICAL_BASES[] = "ACGT";
 constexpr size_t NUM_CANONICAL_BASES = 4;
 }  // namespace
 
-BaseModContext::BaseModContext()
-        : m_base_index{{'A', 0}, {'C', 1}, {'G', 2}, {'T', 3}}, m_offsets{0, 0, 0, 0} {}
+BaseModContext::BaseModContext() : m_base_index{{'A', 0}, {'C', 1}, {'G', 2}, {'T', 3}}, m_offsets{0, 0, 0, 0} {}
 
 bool BaseModContext::is_canonical_base(char letter) {
     return letter == 'A' || letter == 'C' || letter == 'G' || letter == 'T';
@@ -85,9 +84,13 @@ void BaseModContext::set_context(std::string motif, size_t offset) {
     m_offsets[i] = offset;
 }
 
-const std::string& BaseModContext::motif(char base) const { return m_motifs[index_of(base)]; }
+const std::string& BaseModContext::motif(char base) const {
+    return m_motifs[index_of(base)];
+}
 
-size_t BaseModContext::motif_offset(char base) const { return m_offsets[index_of(base)]; }
+size_t BaseModContext::motif_offset(char base) const {
+    return m_offsets[index_of(base)];
+}
 
 std::vector<int32_t> BaseModContext::get_sequence_mask(const std::string& sequence) const {
     std::vector<int32_t> mask(sequence.size(), 0);
@@ -130,8 +133,7 @@ void BaseModContext::update_mask(std::vector<int32_t>& mask,
                 continue;
             }
             const uint64_t element = i * channels + j;
-            if (element < probs.size &&
-                probs.data[static_cast<int64_t>(element) * probs.stride] >= threshold) {
+            if (element < probs.size && probs.data[static_cast<int64_t>(element) * probs.stride] >= threshold) {
                 mask[i] = 1;
             }
         }

@@ -16,8 +16,7 @@ namespace {
 class DeflateStream {
 public:
     DeflateStream() {
-        m_ready = deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8,
-                               Z_DEFAULT_STRATEGY) == Z_OK;
+        m_ready = deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     }
     ~DeflateStream() {
         if (m_ready) {
@@ -74,8 +73,7 @@ T read_le(const unsigned char* p) {
 }
 
 // Inflates `count` bytes into exactly `expected` bytes at `out`.
-bool inflate_exactly(const char* bytes, unsigned int count, char* out, unsigned int expected,
-                     std::string& error) {
+bool inflate_exactly(const char* bytes, unsigned int count, char* out, unsigned int expected, std::string& error) {
     z_stream* stream = t_inflate.fresh();
     if (stream == nullptr) {
         error = "Could not initialize stream inflate";
@@ -121,14 +119,12 @@ std::vector<char> BAMFileHandler::compress_data(const char* bytes, unsigned int 
         // Output that did not fit comes back as a full area of zeros, which
         // tells the block writer to take a smaller chunk; anything else is a
         // failure (empty).
-        return result == Z_OK || result == Z_BUF_ERROR ? std::vector<char>(BGZF_MAX_DATA, 0)
-                                                       : std::vector<char>();
+        return result == Z_OK || result == Z_BUF_ERROR ? std::vector<char>(BGZF_MAX_DATA, 0) : std::vector<char>();
     }
     return std::vector<char>(area.data(), area.data() + stream->total_out);
 }
 
-std::vector<char> BAMFileHandler::decompress_data(const char* bytes, unsigned int count,
-                                                  unsigned int expected) {
+std::vector<char> BAMFileHandler::decompress_data(const char* bytes, unsigned int count, unsigned int expected) {
     if (bytes == nullptr || count > BGZF_MAX_DATA || expected > BGZF_MAX_DATA) {
         m_error_message = "Arguments to decompress_data incorrect";
         return {};

@@ -160,8 +160,7 @@ bool parse_hd_line(const std::string& line, HdLine& hd, std::string& error) {
     if (has_ss) {
         hd.sort_order = "\tSS:" + ss;
     }
-    hd.sorted = has_ss || so == "queryname" || so == "coordinate" || go == "query" ||
-                go == "reference";
+    hd.sorted = has_ss || so == "queryname" || so == "coordinate" || go == "query" || go == "reference";
     return true;
 }
 
@@ -240,8 +239,8 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
                 if (starts_with(token, "SN:")) {
                     ref.name = token.substr(3);
                 } else if (starts_with(token, "LN:")) {
-                    ref.length = int32_t(parse_decimal_in(token.data() + 3, token.data() + token.size(),
-                                                          INT32_MIN, INT32_MAX));
+                    ref.length = int32_t(
+                            parse_decimal_in(token.data() + 3, token.data() + token.size(), INT32_MIN, INT32_MAX));
                 }
             }
             if (ref.name.empty() || ref.length <= 0 || !well_formed_header_line(line, type)) {
@@ -251,8 +250,7 @@ bool BAMFileHandler::add_header_lines(std::string header_text) {
             // Readers refuse a header naming one reference twice.
             const int32_t id = int32_t(m_references.size() + new_references.size());
             if (m_reference_ids.count(ref.name) != 0 || !new_ids.emplace(ref.name, id).second) {
-                m_error_message = "Duplicate @SQ name '" + ref.name +
-                                  "' encountered in header lines: " + line;
+                m_error_message = "Duplicate @SQ name '" + ref.name + "' encountered in header lines: " + line;
                 return false;
             }
             new_references.push_back(std::move(ref));

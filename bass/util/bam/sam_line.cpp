@@ -69,8 +69,8 @@ bool BAMFileHandler::parse_sam_fields(const std::string& line, BamRecord& record
         const ptrdiff_t gap = columns[k].begin - previous_end;
         separated = separated && (k == 0 ? gap == 0 : gap == 1 && *previous_end == '\t');
     }
-    const Token &qname = columns[0], &rname = columns[2], &cigar = columns[5], &rnext = columns[6],
-                &seq = columns[9], &qual = columns[10];
+    const Token &qname = columns[0], &rname = columns[2], &cigar = columns[5], &rnext = columns[6], &seq = columns[9],
+                &qual = columns[10];
     // A numeric column that does not convert, or lies outside what SAM
     // allows, makes the line malformed.
     const bool numbers_ok = numeric_column(columns[1], 0, UINT16_MAX, flag) &&
@@ -80,8 +80,8 @@ bool BAMFileHandler::parse_sam_fields(const std::string& line, BamRecord& record
                             numeric_column(columns[8], INT32_MIN, INT32_MAX, tlen);
     // A NUL would end a name or text early in the BAM record.
     const bool has_nul = std::memchr(line.data(), '\0', line.size()) != nullptr;
-    if (!numbers_ok || !separated || qname.empty() || rname.empty() || cigar.empty() || rnext.empty() ||
-        seq.empty() || qual.empty() || has_nul) {
+    if (!numbers_ok || !separated || qname.empty() || rname.empty() || cigar.empty() || rnext.empty() || seq.empty() ||
+        qual.empty() || has_nul) {
         m_error_message = "Malformed SAM line detected";
         return false;
     }
@@ -215,9 +215,7 @@ bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) 
         unpack_cigar_string(operations.data(), operations.size(), cigar_text, l_seq, placeholder);
     }
 
-    auto reference_name = [&](int32_t id) {
-        return id == -1 ? std::string("*") : m_references[size_t(id)].name;
-    };
+    auto reference_name = [&](int32_t id) { return id == -1 ? std::string("*") : m_references[size_t(id)].name; };
     const std::string rname = reference_name(record.ref_id);
     std::string rnext = reference_name(record.next_ref_id);
     if (rnext != "*" && rnext == rname) {
@@ -225,8 +223,7 @@ bool BAMFileHandler::build_sam_line(const BamRecord& record, std::string& line) 
     }
 
     line.clear();
-    line.reserve(record.read_name.size() + rname.size() + rnext.size() + cigar_text.size() +
-                 2 * l_seq + 80);
+    line.reserve(record.read_name.size() + rname.size() + rnext.size() + cigar_text.size() + 2 * l_seq + 80);
     line += record.read_name;
     line += '\t';
     append_integer(line, record.flag);

@@ -84,8 +84,7 @@ bool order_claims_nothing(const std::string& order_text) {
            order_text == "\tGO:none";
 }
 
-bool records_follow_order(const std::vector<BAMFileHandler::BamRecord>& records,
-                          const std::string& order_text) {
+bool records_follow_order(const std::vector<BAMFileHandler::BamRecord>& records, const std::string& order_text) {
     using Record = BAMFileHandler::BamRecord;
     if (order_text == "\tSO:coordinate") {
         return pairwise(records, [](const Record& a, const Record& b) { return !coordinate_less(b, a); });

@@ -28,8 +28,7 @@ bool order_claims_nothing(const std::string& order_text);
 // Whether `records` follow the ordering field `order_text` ("\tSO:coordinate",
 // "\tSO:queryname" by byte or natural name order, "\tGO:query",
 // "\tGO:reference"); false for orders that cannot be checked.
-bool records_follow_order(const std::vector<BAMFileHandler::BamRecord>& records,
-                          const std::string& order_text);
+bool records_follow_order(const std::vector<BAMFileHandler::BamRecord>& records, const std::string& order_text);
 
 }  // namespace bam
 }  // namespace util

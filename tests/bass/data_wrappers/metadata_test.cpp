@@ -126,7 +126,8 @@ TEST(Metadata, ShortStringsSurviveCopyMoveAndSwap) {
     // must not leave any pointer into the old object's storage.
     Metadata original;
     for (int i = 0; i < 20; ++i) {
-        original.insert("k" + std::to_string(i), std::string(static_cast<std::size_t>(i % 5), 'a' + static_cast<char>(i)));
+        original.insert("k" + std::to_string(i),
+                        std::string(static_cast<std::size_t>(i % 5), 'a' + static_cast<char>(i)));
     }
     Metadata copy(original);
     Metadata moved(std::move(original));
@@ -150,7 +151,11 @@ TEST(Metadata, ShortStringsSurviveCopyMoveAndSwap) {
         EXPECT_EQ(move_assigned.get_value<std::string>(key), expected);
     }
     // Copies are independent.
-    *[&] { std::string* p = nullptr; copy.extract("k1", p); return p; }() = "changed";
+    *[&] {
+        std::string* p = nullptr;
+        copy.extract("k1", p);
+        return p;
+    }() = "changed";
     EXPECT_EQ(moved.get_value<std::string>("k1"), "b");
 
     Metadata other;
@@ -263,8 +268,8 @@ TEST(Metadata, ConstructingFromAMovedMapFiltersByExpectation) {
     EXPECT_EQ(all.size(), 3u);
     EXPECT_TRUE(source_copy.empty());
 
-    Metadata filtered(std::move(source), {{"keep", std::type_index(typeid(int32_t))},
-                                          {"wrong_type", std::type_index(typeid(int32_t))}});
+    Metadata filtered(std::move(source),
+                      {{"keep", std::type_index(typeid(int32_t))}, {"wrong_type", std::type_index(typeid(int32_t))}});
     EXPECT_EQ(filtered.size(), 1u);
     EXPECT_EQ(filtered.get_value<int32_t>("keep"), 1);
 }

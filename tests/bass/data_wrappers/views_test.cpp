@@ -70,7 +70,9 @@ TEST(MatView, SubmatrixTestsMemoryRangesNotIndices) {
         parent.submatrix(3, 0, 2, 5, 1, 1);
         FAIL();
     } catch (const std::out_of_range& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("MatView submatrix cannot access wider memory than parent matrix: full range is ", 0), 0u);
+        EXPECT_EQ(std::string(e.what()).rfind(
+                          "MatView submatrix cannot access wider memory than parent matrix: full range is ", 0),
+                  0u);
     }
     // Columns past the fifth, but memory 3..11 lies inside 0..19.
     EXPECT_NO_THROW(parent.submatrix(0, 3, 2, 4, 1, 1));
@@ -173,13 +175,13 @@ TEST(MatView, RandomSubmatricesAgreeWithBruteForce) {
             allowed = rows > 0 && columns > 0;
             for (uint64_t i = 0; allowed && i < n1; ++i)
                 for (uint64_t j = 0; allowed && j < n2; ++j) {
-                    const int64_t f = sub_start + static_cast<int64_t>(i * step1) * s1 + static_cast<int64_t>(j * step2) * s2;
+                    const int64_t f = sub_start + static_cast<int64_t>(i * step1) * s1 +
+                                      static_cast<int64_t>(j * step2) * s2;
                     allowed = f >= low && f <= high;
                 }
         }
-        SCOPED_TRACE(testing::Message() << rows << "x" << columns << " strides " << s1 << "," << s2 << " part "
-                                        << r0 << "," << c0 << " " << n1 << "x" << n2 << " steps " << step1
-                                        << "," << step2);
+        SCOPED_TRACE(testing::Message() << rows << "x" << columns << " strides " << s1 << "," << s2 << " part " << r0
+                                        << "," << c0 << " " << n1 << "x" << n2 << " steps " << step1 << "," << step2);
         if (!allowed) {
             EXPECT_THROW(parent.submatrix(r0, c0, n1, n2, step1, step2), std::out_of_range);
             ++refused;
@@ -200,7 +202,8 @@ TEST(MatView, RandomSubmatricesAgreeWithBruteForce) {
         part.copy_to(destination);
         for (uint64_t i = 0; i < n1; ++i)
             for (uint64_t j = 0; j < n2; ++j) {
-                const int64_t f = sub_start + static_cast<int64_t>(i * step1) * s1 + static_cast<int64_t>(j * step2) * s2;
+                const int64_t f = sub_start + static_cast<int64_t>(i * step1) * s1 +
+                                  static_cast<int64_t>(j * step2) * s2;
                 const uint64_t at = into_column_major ? j * n1 + i : i * n2 + j;
                 ASSERT_EQ(copied[at], buffer[static_cast<std::size_t>(f)]);
             }

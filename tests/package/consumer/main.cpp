@@ -42,8 +42,8 @@ vemla::Read make_read(uint64_t tag, size_t samples) {
 
 void offline_checks() {
     const auto version = vemla::VemlaClient::get_software_version();
-    std::cout << "libvemla_client " << version.text << ", protocol "
-              << vemla::VemlaClient::get_protocol_version().text << "\n";
+    std::cout << "libvemla_client " << version.text << ", protocol " << vemla::VemlaClient::get_protocol_version().text
+              << "\n";
     check(version.major == 6, "software version");
     check(vemla::to_string(vemla::Result::timed_out) == "timed_out", "result text");
 
@@ -69,8 +69,8 @@ void round_trip(const std::string& address) {
     check(!client.validate_read(invalid, error) && !error.empty(), "validate_read refuses an empty read");
 
     const vemla::Result connected = client.connect();
-    check(connected == vemla::Result::success, "connect: " + vemla::to_string(connected) + " " +
-                                                   client.get_error_message());
+    check(connected == vemla::Result::success,
+          "connect: " + vemla::to_string(connected) + " " + client.get_error_message());
     if (connected != vemla::Result::success) {
         return;
     }

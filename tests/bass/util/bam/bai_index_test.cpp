@@ -97,14 +97,15 @@ TEST(BaiIndex, BinsOfIntervals) {
 
 TEST(BaiIndex, BinsChunksAndLinearIndexOfSortedRecords) {
     BAMFileHandler handler;
-    ASSERT_TRUE(handler.add_header_lines("@HD\tVN:1.6\tSO:coordinate\n@SQ\tSN:chr1\tLN:1000000\n@SQ\tSN:chr2\tLN:10\n"));
+    ASSERT_TRUE(
+            handler.add_header_lines("@HD\tVN:1.6\tSO:coordinate\n@SQ\tSN:chr1\tLN:1000000\n@SQ\tSN:chr2\tLN:10\n"));
     const std::string lines[] = {
-            "a\t0\tchr1\t1\t0\t16384M\t*\t0\t0\t*\t*",    // windows 0 and 1, bin 4681
-            "b\t0\tchr1\t2\t0\t100000M\t*\t0\t0\t*\t*",   // up to window 6, bin 585
-            "c\t0\tchr1\t3\t0\t10M\t*\t0\t0\t*\t*",       // ends in window 0: nothing new, bin 4681
-            "d\t0\tchr1\t200001\t0\t5M\t*\t0\t0\t*\t*",   // window 12; 7 to 11 take window 6's offset
-            "e\t4\tchr1\t200010\t0\t*\t*\t0\t0\t*\t*",    // placed but unmapped, same bin as d
-            "f\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*",            // unplaced
+            "a\t0\tchr1\t1\t0\t16384M\t*\t0\t0\t*\t*",   // windows 0 and 1, bin 4681
+            "b\t0\tchr1\t2\t0\t100000M\t*\t0\t0\t*\t*",  // up to window 6, bin 585
+            "c\t0\tchr1\t3\t0\t10M\t*\t0\t0\t*\t*",      // ends in window 0: nothing new, bin 4681
+            "d\t0\tchr1\t200001\t0\t5M\t*\t0\t0\t*\t*",  // window 12; 7 to 11 take window 6's offset
+            "e\t4\tchr1\t200010\t0\t*\t*\t0\t0\t*\t*",   // placed but unmapped, same bin as d
+            "f\t4\t*\t0\t0\t*\t*\t0\t0\t*\t*",           // unplaced
     };
     for (const std::string& line : lines) {
         ASSERT_TRUE(handler.add_alignment_sam(line));
@@ -131,10 +132,10 @@ TEST(BaiIndex, BinsChunksAndLinearIndexOfSortedRecords) {
     bool ok = false;
     const std::string printed = printed_index(handler, path + ".bai", ok);
     EXPECT_TRUE(ok);
-    for (const char* expected : {"n_ref is 2\n\nRef 0 has 4 bins\nRef 0 bin 37450 has 2 chunks\n",
-                                 "Ref 0 bin 4681 has 2 chunks\n", "Ref 0 has 4 total real chunks\n",
-                                 "Ref 0 has 13 linear intervals\n", "(196608 - 212991)\n", "\nRef 1 has 0 bins\n",
-                                 "Ref 1 has 0 linear intervals\nGot n_no_coor 1\n"}) {
+    for (const char* expected :
+         {"n_ref is 2\n\nRef 0 has 4 bins\nRef 0 bin 37450 has 2 chunks\n", "Ref 0 bin 4681 has 2 chunks\n",
+          "Ref 0 has 4 total real chunks\n", "Ref 0 has 13 linear intervals\n", "(196608 - 212991)\n",
+          "\nRef 1 has 0 bins\n", "Ref 1 has 0 linear intervals\nGot n_no_coor 1\n"}) {
         EXPECT_NE(printed.find(expected), std::string::npos) << expected;
     }
     EXPECT_NE(printed.find("Magic bin says placed unmapped begin " + std::to_string(a >> 16) + ",0 end " +
@@ -163,7 +164,8 @@ TEST(BaiIndex, EmptyHandlerAndDamagedIndexFiles) {
     std::vector<char> with_extra = index;
     with_extra.push_back(0);
     const std::vector<char> one_ref_cut = {'B', 'A', 'I', 1, 1, 0, 0, 0, 1, 0, 0, 0};
-    const std::vector<char> bad_pseudo = {'B', 'A', 'I', 1, 1, 0, 0, 0, 1, 0, 0, 0, char(0x4A), char(0x92), 0, 0, 3, 0, 0, 0};
+    const std::vector<char> bad_pseudo = {'B', 'A', 'I',        1,          1, 0, 0, 0, 1, 0,
+                                          0,   0,   char(0x4A), char(0x92), 0, 0, 3, 0, 0, 0};
     const Case cases[] = {
             {with_extra, true, "", "Got n_no_coor 0\nError: more bytes available in the index file!\n"},
             {std::vector<char>(index.begin(), index.end() - 8), true, "", "n_ref is 0\n"},

@@ -30,8 +30,8 @@ TagResult modbase(const std::string& seq,
                   const std::vector<uint8_t>& probs,
                   uint8_t threshold) {
     TagResult r{false, "untouched", ""};
-    r.ok = BAMFileHandler::generate_modbase_string(r.out, seq, alphabet, names, context,
-                                                   view_of(probs), threshold, r.error);
+    r.ok = BAMFileHandler::generate_modbase_string(r.out, seq, alphabet, names, context, view_of(probs), threshold,
+                                                   r.error);
     return r;
 }
 
@@ -66,16 +66,13 @@ TEST(UnmappedSamLine, RefusesTabsAndLineBreaksThatWouldSplitTheRecord) {
     const char* breakers[] = {"\t", "\n", "\r"};
     for (const char* b : breakers) {
         std::string out = "keep", error;
-        EXPECT_FALSE(BAMFileHandler::make_unmapped_sam_line(out, std::string("rd") + b, "AC", "!!",
-                                                            error));
+        EXPECT_FALSE(BAMFileHandler::make_unmapped_sam_line(out, std::string("rd") + b, "AC", "!!", error));
         EXPECT_EQ(error, "read_name contains a tab or line break!");
         error.clear();
-        EXPECT_FALSE(BAMFileHandler::make_unmapped_sam_line(out, "rd", std::string("A") + b, "!!",
-                                                            error));
+        EXPECT_FALSE(BAMFileHandler::make_unmapped_sam_line(out, "rd", std::string("A") + b, "!!", error));
         EXPECT_EQ(error, "sequence contains a tab or line break!");
         error.clear();
-        EXPECT_FALSE(BAMFileHandler::make_unmapped_sam_line(out, "rd", "AC", std::string("!") + b,
-                                                            error));
+        EXPECT_FALSE(BAMFileHandler::make_unmapped_sam_line(out, "rd", "AC", std::string("!") + b, error));
         EXPECT_EQ(error, "qscore contains a tab or line break!");
         EXPECT_EQ(out, "keep");
     }
@@ -83,9 +80,8 @@ TEST(UnmappedSamLine, RefusesTabsAndLineBreaksThatWouldSplitTheRecord) {
 
 TEST(ModbaseChannelName, MapsKnownNamesAndPassesDigitsThrough) {
     const std::pair<const char*, const char*> table[] = {
-            {"6mA", "a"},  {"5mC", "m"},  {"5hmC", "h"}, {"5fc", "f"}, {"5caC", "c"},
-            {"8oxoG", "o"}, {"5hmU", "g"}, {"5fU", "e"},  {"5caU", "b"}, {"17802", "17802"},
-            {"", ""},
+            {"6mA", "a"},  {"5mC", "m"}, {"5hmC", "h"}, {"5fc", "f"},       {"5caC", "c"}, {"8oxoG", "o"},
+            {"5hmU", "g"}, {"5fU", "e"}, {"5caU", "b"}, {"17802", "17802"}, {"", ""},
     };
     for (const auto& entry : table) {
         std::string out = "x", error;
@@ -102,13 +98,11 @@ TEST(ModbaseChannelName, MapsKnownNamesAndPassesDigitsThrough) {
 
 TEST(ModbaseTags, ReportSkipsOfTheChannelsBaseAboveTheThreshold) {
     // Three Cs; only the third passes the threshold.
-    const auto r = modbase("CACAC", "ACm", "5mC", "",
-                           {0, 0, 0,  0, 0, 90,  0, 0, 0,  0, 0, 0,  0, 0, 50}, 40);
+    const auto r = modbase("CACAC", "ACm", "5mC", "", {0, 0, 0, 0, 0, 90, 0, 0, 0, 0, 0, 0, 0, 0, 50}, 40);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.out, "Mm:Z:C+m,2;\tMl:B:C,50");
 
-    const auto all = modbase("CACAC", "ACm", "5mC", "",
-                             {0, 0, 1,  0, 0, 9,  0, 0, 50,  0, 0, 0,  0, 0, 7}, 0);
+    const auto all = modbase("CACAC", "ACm", "5mC", "", {0, 0, 1, 0, 0, 9, 0, 0, 50, 0, 0, 0, 0, 0, 7}, 0);
     ASSERT_TRUE(all.ok);
     EXPECT_EQ(all.out, "Mm:Z:C+m,0,0,0;\tMl:B:C,1,50,7");
 }
@@ -129,11 +123,11 @@ TEST(ModbaseTags, ChannelsOfOneBaseShareItsMaskAndKeepAlphabetOrder) {
 TEST(ModbaseTags, MotifContextRestrictsPositionsAndMarksTheChannel) {
     const std::string seq = "CGCACG";
     //                               A  C  m   G  T
-    const std::vector<uint8_t> probs{0, 0, 11, 0, 0,   // C of a CG
-                                     0, 0, 0,  0, 0,   //
-                                     0, 0, 99, 0, 0,   // C of CA: passes, but outside the motif
-                                     0, 0, 0,  0, 0,   //
-                                     0, 0, 22, 0, 0,   // C of a CG
+    const std::vector<uint8_t> probs{0, 0, 11, 0, 0,  // C of a CG
+                                     0, 0, 0,  0, 0,  //
+                                     0, 0, 99, 0, 0,  // C of CA: passes, but outside the motif
+                                     0, 0, 0,  0, 0,  //
+                                     0, 0, 22, 0, 0,  // C of a CG
                                      0, 0, 0,  0, 0};
     const auto r = modbase(seq, "ACmGT", "5mC", "_:XG:_:_", probs, 50);
     ASSERT_TRUE(r.ok) << r.error;
@@ -149,8 +143,7 @@ TEST(ModbaseTags, ReadsProbabilitiesThroughTheViewsStride) {
     // Every other byte belongs to the view.
     const std::vector<uint8_t> interleaved{0, 255, 7, 255, 0, 255, 66, 255};
     std::string out, error;
-    ASSERT_TRUE(BAMFileHandler::generate_modbase_string(out, "CC", "Cm", "5mC", view_of(interleaved, 2),
-                                                        10, error));
+    ASSERT_TRUE(BAMFileHandler::generate_modbase_string(out, "CC", "Cm", "5mC", view_of(interleaved, 2), 10, error));
     EXPECT_EQ(out, "Mm:Z:C+m,1;\tMl:B:C,66");
 }
 
@@ -182,8 +175,7 @@ TEST(ModbaseTags, UnknownOrMissingLongNamesFailInsteadOfWritingAnEmptyCode) {
 
     auto missing = modbase("AC", "AaCmGT", "6mA", "", probs, 0);
     EXPECT_FALSE(missing.ok);
-    EXPECT_EQ(missing.error,
-              "Fewer modified base long names than modification channels in modbase_alphabet!");
+    EXPECT_EQ(missing.error, "Fewer modified base long names than modification channels in modbase_alphabet!");
     EXPECT_EQ(missing.out.find("C+,"), std::string::npos);
     EXPECT_EQ(missing.out.find("C+;"), std::string::npos);
 }

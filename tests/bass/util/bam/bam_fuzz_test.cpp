@@ -57,8 +57,9 @@ Seed make_seed(const std::string& path) {
 }
 
 // Values that break lengths and counts.
-const uint32_t INTERESTING[] = {0, 1, 2, 3, 4, 7, 8, 31, 32, 33, 36, 255, 256, 0x7FFF, 0xFFFF, 0x10000,
-                                0x7FFFFFFF, 0x80000000, 0xFFFFFFF0, 0xFFFFFFFE, 0xFFFFFFFF};
+const uint32_t INTERESTING[] = {0,      1,       2,          3,          4,          7,          8,
+                                31,     32,      33,         36,         255,        256,        0x7FFF,
+                                0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF0, 0xFFFFFFFE, 0xFFFFFFFF};
 
 void mutate(std::vector<char>& bytes, std::mt19937_64& rng) {
     const int rounds = 1 + int(rng() % 4);

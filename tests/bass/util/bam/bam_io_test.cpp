@@ -63,8 +63,9 @@ TEST(BamFile, RecordsAndHeaderComeBackAsWritten) {
 }
 
 TEST(BamFile, SortPutsUnplacedRecordsLastAndKeepsEqualOnesInOrder) {
-    BAMFileHandler handler = handler_with({line("a", "chr2", 5), "b\t4\t*\t0\t0\t*\t*\t0\t0\tAC\t!!", line("c", "chr1", 9),
-                                           "d\t4\tchr1\t0\t0\t*\t*\t0\t0\tAC\t!!", line("e", "chr1", 9)});
+    BAMFileHandler handler =
+            handler_with({line("a", "chr2", 5), "b\t4\t*\t0\t0\t*\t*\t0\t0\tAC\t!!", line("c", "chr1", 9),
+                          "d\t4\tchr1\t0\t0\t*\t*\t0\t0\tAC\t!!", line("e", "chr1", 9)});
     const std::string path = temp_path("sorted.bam");
     ASSERT_TRUE(handler.write_to_bam_file(path, true)) << handler.error_message();
     std::vector<std::string> names;
@@ -90,8 +91,9 @@ TEST(BamFile, AnIndexIsWrittenOnlyForRecordsReallySortedAndRefusedBeforeTruncati
 
     // A position past what a BAI can index is refused the same way, also
     // when only the end of the alignment lies there.
-    for (const std::string& text : {std::string("wide\t0\tchr1\t0\t60\t1M268435455D268435455D268435455D1M\t*\t0\t0\tAC\t!!"),
-                                    line("far", "chr1", 536870912)}) {
+    for (const std::string& text :
+         {std::string("wide\t0\tchr1\t0\t60\t1M268435455D268435455D268435455D1M\t*\t0\t0\tAC\t!!"),
+          line("far", "chr1", 536870912)}) {
         BAMFileHandler beyond = handler_with({text});
         EXPECT_FALSE(beyond.write_to_bam_file(path, true)) << text;
         EXPECT_NE(beyond.error_message().find("which a BAI index cannot hold"), std::string::npos);
@@ -106,7 +108,8 @@ TEST(BamFile, AnIndexIsWrittenOnlyForRecordsReallySortedAndRefusedBeforeTruncati
 
     // A file whose header claims an order its records do not follow: the
     // claim is not passed on, and no index is built on it.
-    std::vector<char> stream = bam_header("@HD\tVN:1.6\tSO:coordinate\n" + HEADER, {{"chr1", 1000000000}, {"chr2", 5000}});
+    std::vector<char> stream =
+            bam_header("@HD\tVN:1.6\tSO:coordinate\n" + HEADER, {{"chr1", 1000000000}, {"chr2", 5000}});
     for (const std::string& text : {line("a", "chr1", 50), line("b", "chr1", 5)}) {
         const std::vector<char> record = record_bytes(far, text);
         stream.insert(stream.end(), record.begin(), record.end());
@@ -141,7 +144,8 @@ TEST(BamFile, WriteFailuresAreReported) {
     record.cigar.clear();
     record.l_seq = 3;  // but no bases held
     EXPECT_FALSE(handler.serialise_bam_record_to_buffer(record, bytes));
-    EXPECT_EQ(handler.error_message(), "Record n cannot be written: sequence and quality bytes do not match the sequence length");
+    EXPECT_EQ(handler.error_message(),
+              "Record n cannot be written: sequence and quality bytes do not match the sequence length");
 
     // Nor an array of a subtype without an element width, even empty.
     record.l_seq = 0;
@@ -222,10 +226,18 @@ TEST(BamFile, BrokenFilesAreRefused) {
         std::string error;  // prefix; empty: the overrun exception
     };
     std::vector<Case> cases = {
-            {"wrong magic", {'B', 'A', 'X', 1, 0, 0, 0, 0, 0, 0, 0, 0}, "BAM file did not contain well formed header: "},
+            {"wrong magic",
+             {'B', 'A', 'X', 1, 0, 0, 0, 0, 0, 0, 0, 0},
+             "BAM file did not contain well formed header: "},
             {"only the end-of-file block", {}, ""},
             {"reference count past the end", {'B', 'A', 'M', 1, 0, 0, 0, 0, char(0xFF), char(0xFF), 0, 0}, ""},
-            {"record cut short", [&] { auto s = stream_with(good); s.resize(s.size() - 3); return s; }(), ""},
+            {"record cut short",
+             [&] {
+                 auto s = stream_with(good);
+                 s.resize(s.size() - 3);
+                 return s;
+             }(),
+             ""},
             {"sequence length past the end", stream_with(patched(20, {0, 0, 0, 0x10})), ""},
             {"CIGAR count past the end", stream_with(patched(16, {char(0xFF), char(0xFF)})), ""},
             {"block size too small for the fields", stream_with(patched(0, {20, 0, 0, 0})),
@@ -273,10 +285,17 @@ TEST(BamFile, BrokenFilesAreRefused) {
             {"bad gzip magic", with(1, 0x00), "Encountered malformed BGZF header in file "},
             {"extra field length", with(10, 7), "Encountered unknown sub fields in BGZF header in file "},
             {"subfield id", with(12, 'X'), "Encountered malformed BGZF subfield in file "},
-            {"block size below 25", [&] { auto b = with(16, 20); b[17] = 0; return b; }(),
+            {"block size below 25",
+             [&] {
+                 auto b = with(16, 20);
+                 b[17] = 0;
+                 return b;
+             }(),
              "Encountered over-sized BGZF block in file "},
-            {"CRC", with(first_block - 8, char(file[first_block - 8] ^ 1)), "CRC mismatch after decompressing BGZF block!"},
-            {"length", with(first_block - 4, char(file[first_block - 4] + 1)), "BGZF block did not unzip correctly in file "},
+            {"CRC", with(first_block - 8, char(file[first_block - 8] ^ 1)),
+             "CRC mismatch after decompressing BGZF block!"},
+            {"length", with(first_block - 4, char(file[first_block - 4] + 1)),
+             "BGZF block did not unzip correctly in file "},
     };
     for (const BlockCase& c : block_cases) {
         write_bytes(path, c.bytes);

@@ -25,8 +25,9 @@ inline std::string temp_path(const std::string& name) {
 }
 
 inline const std::vector<char>& eof_block() {
-    static const std::vector<char> block = {0x1F, char(0x8B), 0x08, 0x04, 0, 0, 0, 0, 0, char(0xFF), 0x06, 0, 0x42, 0x43,
-                                            0x02, 0,      0x1B, 0,    0x03, 0, 0, 0, 0, 0,          0,    0, 0,    0};
+    static const std::vector<char> block = {0x1F, char(0x8B), 0x08, 0x04, 0,    0, 0,    0, 0,    char(0xFF),
+                                            0x06, 0,          0x42, 0x43, 0x02, 0, 0x1B, 0, 0x03, 0,
+                                            0,    0,          0,    0,    0,    0, 0,    0};
     return block;
 }
 

@@ -138,6 +138,5 @@ TEST(BaseModContext, UpdateMaskUsesThresholdForMotifFreeBasesOnly) {
     context.update_mask(mask, seq, alphabet, view_of(probs), 255);
     EXPECT_EQ(mask, (std::vector<int32_t>{1, 0, 1, 0}));
 
-    EXPECT_THROW(context.update_mask(mask, seq, "aACGT", view_of(std::vector<uint8_t>(20)), 0),
-                 std::out_of_range);
+    EXPECT_THROW(context.update_mask(mask, seq, "aACGT", view_of(std::vector<uint8_t>(20)), 0), std::out_of_range);
 }

@@ -161,7 +161,8 @@ TEST(SamHeader, SamFileErrorsNameTheFileAndTheLine) {
 
 // The @HD line written with the records says the order they are really in.
 TEST(SamHeader, WrittenHdLineFollowsTheRecords) {
-    const std::string sorted_lines[] = {"a\t0\tchr1\t5\t60\t2M\t*\t0\t0\tAC\t!!", "b\t0\tchr1\t9\t60\t2M\t*\t0\t0\tAC\t!!"};
+    const std::string sorted_lines[] = {"a\t0\tchr1\t5\t60\t2M\t*\t0\t0\tAC\t!!",
+                                        "b\t0\tchr1\t9\t60\t2M\t*\t0\t0\tAC\t!!"};
     BAMFileHandler handler;
     ASSERT_TRUE(handler.add_header_lines("@HD\tVN:1.5\tSO:coordinate\n@SQ\tSN:chr1\tLN:1000"));
     for (const std::string& line : sorted_lines) {
@@ -203,8 +204,8 @@ TEST(SamHeader, ReferencesAreFoundByNameAmongHundredsOfThousands) {
 
     auto ids = [](BAMFileHandler& h, const std::string& rname, const std::string& rnext) {
         BAMFileHandler::BamRecord record;
-        EXPECT_TRUE(h.parse_sam_line_to_bam_record("r\t0\t" + rname + "\t1\t60\t1M\t" + rnext + "\t1\t0\tA\t*",
-                                                   record));
+        EXPECT_TRUE(
+                h.parse_sam_line_to_bam_record("r\t0\t" + rname + "\t1\t60\t1M\t" + rnext + "\t1\t0\tA\t*", record));
         return std::make_pair(record.ref_id, record.next_ref_id);
     };
     EXPECT_EQ(ids(handler, name(n - 1), name(0)), std::make_pair(n - 1, 0));

@@ -49,8 +49,8 @@ TEST(SamLine, CigarPacksOperationsAndCountsReferenceBases) {
     BAMFileHandler handler;
     ASSERT_TRUE(handler.add_header_lines(HEADER));
     Record record;
-    ASSERT_TRUE(handler.parse_sam_line_to_bam_record(
-            "r\t0\tchr2\t10\t60\t5S10M2D3N4I\t=\t1\t0\tAAAAAAAAAAAAAAAAAAA\t*", record));
+    ASSERT_TRUE(handler.parse_sam_line_to_bam_record("r\t0\tchr2\t10\t60\t5S10M2D3N4I\t=\t1\t0\tAAAAAAAAAAAAAAAAAAA\t*",
+                                                     record));
     EXPECT_EQ(record.cigar, (std::vector<uint32_t>{5 << 4 | 4, 10 << 4 | 0, 2 << 4 | 2, 3 << 4 | 3, 4 << 4 | 1}));
     EXPECT_EQ(record.ref_length, 15u);
     EXPECT_EQ(record.ref_id, 1);
@@ -226,10 +226,17 @@ TEST(SamLine, CigarQueryLengthMustMatchTheSequence) {
 // back as the same float. B:f elements follow the same rule.
 TEST(SamLine, FloatTextKeepsTheStoredValue) {
     const std::pair<std::string, std::string> cases[] = {
-            {"6e-7", "6e-07"},          {"1.5e-6", "1.5e-06"},         {"-0.0152485", "-0.0152485"},
-            {"0.1234567", "0.1234567"}, {"3.25", "3.25"},              {"3.0", "3."},
-            {"0", "0."},                {"0.000001", "0.000001"},      {"123456.7", "123456.703125"},
-            {"1e10", "10000000000."},   {"1e-40", "1e-40"},
+            {"6e-7", "6e-07"},
+            {"1.5e-6", "1.5e-06"},
+            {"-0.0152485", "-0.0152485"},
+            {"0.1234567", "0.1234567"},
+            {"3.25", "3.25"},
+            {"3.0", "3."},
+            {"0", "0."},
+            {"0.000001", "0.000001"},
+            {"123456.7", "123456.703125"},
+            {"1e10", "10000000000."},
+            {"1e-40", "1e-40"},
     };
     auto line = [](const std::string& f, const std::string& b) {
         return columns("*\t*\t0\t0\t*\t*\tXf:f:" + f + "\tXb:B:f," + b + "," + b);
@@ -253,16 +260,14 @@ TEST(SamLine, FloatTextKeepsTheStoredValue) {
 
 TEST(SamLine, OptionalValuesThatDoNotConvertThrowAndLeaveNoRecord) {
     const std::string invalid[] = {"Xi:i:abc", "Xi:i:12abc", "Xf:f:", "Xb:B:c,1,,2"};
-    const std::string out_of_range[] = {"Xi:i:4294967296", "Xi:i:-2147483649", "Xf:f:1e39",
-                                        "Xb:B:c,128", "Xb:B:C,-1", "Xb:B:S,65536", "Xb:B:I,-1"};
+    const std::string out_of_range[] = {"Xi:i:4294967296", "Xi:i:-2147483649", "Xf:f:1e39", "Xb:B:c,128",
+                                        "Xb:B:C,-1",       "Xb:B:S,65536",     "Xb:B:I,-1"};
     BAMFileHandler handler;
     for (const std::string& field : invalid) {
-        EXPECT_THROW(handler.add_alignment_sam(columns("*\t*\t0\t0\t*\t*\t" + field)), std::invalid_argument)
-                << field;
+        EXPECT_THROW(handler.add_alignment_sam(columns("*\t*\t0\t0\t*\t*\t" + field)), std::invalid_argument) << field;
     }
     for (const std::string& field : out_of_range) {
-        EXPECT_THROW(handler.add_alignment_sam(columns("*\t*\t0\t0\t*\t*\t" + field)), std::out_of_range)
-                << field;
+        EXPECT_THROW(handler.add_alignment_sam(columns("*\t*\t0\t0\t*\t*\t" + field)), std::out_of_range) << field;
     }
     size_t count = 1;
     handler.get_num_alignments(count);
