@@ -11,6 +11,7 @@
 //   vemla_engine_soak [--minutes M] [--seed S] [--verbose]   (--verbose: a line per lifetime)
 #include "test_server/called_read.h"
 #include "test_server/test_server.h"
+#include "tests/vemla/client_test_support.h"
 #include "vemla/vemla_client.h"
 
 #include <algorithm>
@@ -39,7 +40,7 @@ using test_server::Fault;
 using test_server::FaultRule;
 using test_server::RequestKind;
 
-constexpr auto LIFETIME_LIMIT = std::chrono::minutes(5);  // a lifetime longer than this hangs
+constexpr std::chrono::seconds LIFETIME_LIMIT = std::chrono::minutes(5);  // a lifetime longer than this hangs
 
 struct Figures {
     uint64_t lifetimes = 0;
@@ -60,34 +61,6 @@ void violation(Figures& figures, const std::string& what) {
     ++figures.violations;
     std::cout << "VIOLATION (lifetime " << figures.lifetimes << "): " << what << std::endl;
 }
-
-// Ends the process when a lifetime hangs: a hang is a violation the soak
-// could not report otherwise.
-class Watchdog {
-public:
-    explicit Watchdog(uint64_t lifetime)
-        : m_thread([this, lifetime] {
-              std::unique_lock<std::mutex> lock(m_mutex);
-              if (!m_done.wait_for(lock, LIFETIME_LIMIT, [this] { return m_finished; })) {
-                  std::cout << "VIOLATION: lifetime " << lifetime << " hangs" << std::endl;
-                  std::abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_finished = true;
-        }
-        m_done.notify_all();
-        m_thread.join();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_finished = false;
-    std::thread m_thread;
-};
 
 // The test server of one lifetime on the soak's fixed endpoint; it may be
 // killed and started again there, with what it was told forgotten.
@@ -305,7 +278,8 @@ void Soak::collect(vemla::VemlaClient& client) {
 
 void Soak::run_lifetime() {
     ++m_figures.lifetimes;
-    Watchdog watchdog(m_figures.lifetimes);
+    // A lifetime that hangs ends the soak as a violation.
+    vemla_test::Watchdog watchdog(LIFETIME_LIMIT, "lifetime " + std::to_string(m_figures.lifetimes));
     const auto start = Clock::now();
     m_expected.clear();
     m_story.clear();
