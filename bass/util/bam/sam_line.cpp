@@ -137,9 +137,6 @@ bool BAMFileHandler::parse_sam_fields(const std::string& line, BamRecord& record
         }
         pack_phred_string(qual_text, record);
     }
-    if (!cigar_fits_sequence(record, m_error_message)) {
-        return false;
-    }
 
     // Optional fields: tab-delimited pieces after QUAL. Every tab opens a
     // piece, so a tab at the end of the line leaves an empty (invalid) one.
@@ -162,7 +159,9 @@ bool BAMFileHandler::parse_sam_fields(const std::string& line, BamRecord& record
         record.aux.push_back(std::move(field));
         p = piece_follows ? stop + 1 : end;
     }
-    return true;
+    // Checked once the fields are in: the real CIGAR of a placeholder may be
+    // among them.
+    return cigar_fits_sequence(record, m_error_message);
 }
 
 bool BAMFileHandler::update_sam_line(BamRecord& record) const {

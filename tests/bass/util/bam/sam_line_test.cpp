@@ -203,6 +203,15 @@ TEST(SamLine, CigarQueryLengthMustMatchTheSequence) {
         }
     }
 
+    // A placeholder CIGAR given with its CG field is checked against the
+    // real CIGAR there (48: 3M, 64: 4M).
+    for (const auto& [real, fits] : {std::pair<const char*, bool>{"48", false}, {"64", true}}) {
+        BAMFileHandler handler;
+        EXPECT_EQ(handler.add_alignment_sam(std::string("r\t0\t*\t0\t0\t4S10N\t*\t0\t0\tACGT\t*\tCG:B:I,") + real),
+                  fits)
+                << handler.error_message();
+    }
+
     // Such a record is not written, and not taken from a BAM file either.
     BAMFileHandler handler;
     Record record;
