@@ -44,8 +44,8 @@
 //                  [--dir DIR] [--keep]
 //   (N 0 leaves a data set out; --keep leaves the files)
 #include "bass/util/bam/bam_file.h"
+#include "bench_support.h"
 
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -67,7 +67,8 @@ using bass::util::bam::BAMFileHandler;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
 constexpr size_t chunk_size = 0xff00;  // what BGZF writers commonly put in one block
 const int reference_lengths[] = {60000000, 40000000, 20000000};
 
@@ -75,17 +76,9 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t half = values.size() / 2;
-    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
 // Peak resident memory of this process so far, in bytes.
 double peak_rss_bytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) * 1024.0;
+    return double(bench::peak_resident_kib()) * 1024.0;
 }
 
 std::string random_bases(std::mt19937_64& rng, size_t length) {

@@ -1,13 +1,15 @@
 #pragma once
 
 // What the benchmarks share: the smoke switch, the clock, the median of a
-// series and its spread, and zero-copy frames.
+// series and its spread, peak memory, and zero-copy frames.
 
 #include <flatbuffers/flatbuffers.h>
+#include <sys/resource.h>
 #include <zmq.hpp>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -28,6 +30,13 @@ inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t half = values.size() / 2;
     return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+// Peak resident memory of this process so far, in KiB.
+inline uint64_t peak_resident_kib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<uint64_t>(usage.ru_maxrss);
 }
 
 // What is typical of a series (its median) and how far single rounds

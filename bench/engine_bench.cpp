@@ -18,7 +18,6 @@
 
 #include <zmq.hpp>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +39,7 @@ namespace {
 using bench::adopt;
 using bench::Clock;
 using bench::median;
+using bench::peak_resident_kib;
 using bench::smoke;
 using bench::Spread;
 using basecall_service::BasecallClient;
@@ -337,12 +337,6 @@ uint64_t resident_kib() {
         }
     }
     return 0;
-}
-
-uint64_t peak_resident_kib() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<uint64_t>(usage.ru_maxrss);
 }
 
 // In a child process, so that nothing else has touched its memory.

@@ -14,6 +14,7 @@ using basecall_service::ClientStatus;
 using basecall_service::ConnectionError;
 using basecall_service::PassReadResult;
 using engine_test::EngineOptions;
+using engine_test::wait_for;
 using interfaces::ReadHolder;
 using test_server::Fault;
 using test_server::FaultRule;
@@ -79,18 +80,6 @@ uint64_t lost_reads_reported(const BasecallClient& engine) {
 uint64_t requests_after_connecting(const test_server::TestServer& server) {
     return server.requests_seen(RequestKind::get_first_called_block) +
            server.requests_seen(RequestKind::heartbeat_ping);
-}
-
-template <typename Predicate>
-bool wait_for(Predicate done, std::chrono::milliseconds limit = std::chrono::milliseconds(20000)) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 double seconds_since(Clock::time_point start) {
@@ -261,16 +250,7 @@ TEST(EngineFaults, MalformedCalledDataEndsInABadReplyWithoutTouchingTheRead) {
 }
 
 TEST(EngineFaults, AStopIsHonouredWithinOneAttemptDuringAnOutage) {
-    struct Case {
-        const char* what;
-        std::function<void(std::unique_ptr<BasecallClient>&)> stop;
-    };
-    const Case cases[] = {
-            {"finish with a time-out", [](std::unique_ptr<BasecallClient>& e) { EXPECT_FALSE(e->finish_by(1)); }},
-            {"disconnect", [](std::unique_ptr<BasecallClient>& e) { e->disconnect(); }},
-            {"destruction", [](std::unique_ptr<BasecallClient>& e) { e.reset(); }},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : engine_test::ways_to_stop()) {
         SCOPED_TRACE(c.what);
         test_server::TestServer server(small_blocks());
         auto options = quick_options();

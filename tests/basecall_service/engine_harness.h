@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -136,6 +137,36 @@ std::vector<T> dataset_values(const interfaces::ReadHolder& read, dataset id) {
     const auto* data = static_cast<const T*>(found->second.data);
     const uint64_t count = found->second.info.count * found->second.info.element_size / sizeof(T);
     return std::vector<T>(data, data + count);
+}
+
+// Polls `done` until it holds or `limit` has passed; whether it held.
+template <typename Predicate>
+bool wait_for(Predicate done, std::chrono::milliseconds limit = std::chrono::milliseconds(20000)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// The three ways an application stops an engine: finish with a time-out,
+// disconnect, and destruction.
+struct StopCase {
+    const char* what;
+    std::function<void(std::unique_ptr<basecall_service::BasecallClient>&)> stop;
+};
+
+inline const std::vector<StopCase>& ways_to_stop() {
+    static const std::vector<StopCase> cases = {
+            {"finish with a time-out",
+             [](std::unique_ptr<basecall_service::BasecallClient>& e) { EXPECT_FALSE(e->finish_by(1)); }},
+            {"disconnect", [](std::unique_ptr<basecall_service::BasecallClient>& e) { e->disconnect(); }},
+            {"destruction", [](std::unique_ptr<basecall_service::BasecallClient>& e) { e.reset(); }},
+    };
+    return cases;
 }
 
 }  // namespace engine_test

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 
 using basecall_service::BasecallClient;
@@ -14,23 +13,12 @@ using basecall_service::ClientStatus;
 using basecall_service::ConnectionError;
 using basecall_service::PassReadResult;
 using engine_test::EngineOptions;
+using engine_test::wait_for;
 using interfaces::ReadHolder;
 using test_server::Fault;
 using test_server::RequestKind;
 
 namespace {
-
-template <typename Predicate>
-bool wait_for(Predicate done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 // The read the test server calls for this signal, under a strand id of its own.
 ReadHolder read_with_strand(uint64_t tag, uint64_t samples, const std::string& strand_id) {
@@ -180,17 +168,8 @@ TEST(EngineHostileServer, ALateLostReadClaimingMoreBlocksThanItsSamplesIsRefused
 // engine each stop between two blocks instead of waiting for the whole read,
 // which then counts as missing.
 TEST(EngineHostileServer, AStopEndsThePullOfALongReadBetweenItsBlocks) {
-    struct Case {
-        const char* what;
-        std::function<void(std::unique_ptr<BasecallClient>&)> stop;
-    };
-    const Case cases[] = {
-            {"finish with a time-out", [](std::unique_ptr<BasecallClient>& e) { EXPECT_FALSE(e->finish_by(1)); }},
-            {"disconnect", [](std::unique_ptr<BasecallClient>& e) { e->disconnect(); }},
-            {"destruction", [](std::unique_ptr<BasecallClient>& e) { e.reset(); }},
-    };
     constexpr uint32_t blocks = 200;  // one position each: 1000 samples at stride 5
-    for (const auto& c : cases) {
+    for (const auto& c : engine_test::ways_to_stop()) {
         SCOPED_TRACE(c.what);
         auto settings = test_server::ServerSettings::defaults();
         settings.called_block_positions = 1;
