@@ -121,14 +121,15 @@ Result VemlaClientImpl::set_params(const Metadata& params) {
             VEMLA_LOG_ERROR << "set_params refused: " << refusal;
             return Result::failed;
         }
-        return apply_settings(params);
+        apply_settings(params);
+        return Result::success;
     } catch (const std::exception& error) {
         VEMLA_LOG_ERROR << "set_params failed: " << error.what();
         return Result::failed;
     }
 }
 
-Result VemlaClientImpl::apply_settings(const Metadata& params) {
+void VemlaClientImpl::apply_settings(const Metadata& params) {
     std::string client_name;
     {
         std::lock_guard<std::mutex> lock(m_settings_mutex);
@@ -156,7 +157,6 @@ Result VemlaClientImpl::apply_settings(const Metadata& params) {
         client_name = m_client_name;
     }
     common::diagnostics::tracing::context().with_trace_file_unique_id(client_name).initialise();
-    return Result::success;
 }
 
 Result VemlaClientImpl::set_state_change_handler(VemlaClient::StateChangeHandler handler) {

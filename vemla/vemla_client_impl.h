@@ -60,7 +60,8 @@ private:
     };
 
     std::shared_ptr<basecall_service::BasecallClient> client() const;
-    Result apply_settings(const bass::data_wrappers::Metadata& params);
+    // Takes settings already checked by set_params.
+    void apply_settings(const bass::data_wrappers::Metadata& params);
     std::shared_ptr<basecall_service::BasecallClient> create_client();
     Result get_connect_result(const std::shared_ptr<basecall_service::BasecallClient>& client) const;
     bool is_disconnected() const { return get_status() == ConnectionStatus::disconnected; }
